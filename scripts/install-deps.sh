@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what Vellumark needs to build, test and benchmark on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  zlib1g-dev libjpeg62-turbo-dev
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # Tools the tests use to make real file systems and real files of many formats.
+  dosfstools mtools exfatprogs ntfs-3g sleuthkit
+  zip p7zip-full gcab imagemagick ffmpeg xxd
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,59 @@
+#include "cli/cli_support.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+
+namespace vellumark::cli {
+
+bool openForCommand(ScanState& state, const std::string& path) {
+  auto opened = openScanSource(state, path);
+  if (opened) return true;
+  std::cerr << "vellumark-cli: cannot open " << path << ": " << opened.error().message() << "\n";
+  return false;
+}
+
+std::int64_t parseSectorNumber(std::string_view text) {
+  std::int64_t value = -1;
+  if (text.empty()) return -1;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size()) return -1;
+  return value;
+}
+
+std::optional<SectorRange> parseSectorRange(std::string_view text) {
+  auto dash = text.find('-', 1);
+  if (dash == std::string_view::npos) return std::nullopt;
+  SectorRange r{parseSectorNumber(text.substr(0, dash)), parseSectorNumber(text.substr(dash + 1))};
+  if (r.first < 0 || r.last < 0) return std::nullopt;
+  return r;
+}
+
+std::string jsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+}  // namespace vellumark::cli

@@ -1,0 +1,18 @@
+#pragma once
+// Marking the sectors that the volume's own allocation data says are in use.
+
+#include "scan/front_end.h"
+#include "scan/scan_state.h"
+
+namespace vellumark {
+
+struct AllocatedSpaceResult {
+  bool ok = false;         // the allocation data was walked to its end
+  bool cancelled = false;  // scanCancelled stopped the walk
+};
+
+// Marks in state.usedSectorMap (which must be allocated) every sector of every allocated
+// cluster, from the detected geometry's file system. Progress goes to frontEnd.
+[[nodiscard]] AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd);
+
+}  // namespace vellumark

@@ -1,0 +1,44 @@
+#include "scan/read_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vellumark {
+
+std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset) {
+  ReadWindow& w = state.readWindow;
+  const std::int64_t limit = (state.scanEndSector + 1) * static_cast<std::int64_t>(state.geometry.bytesPerSector);
+  std::size_t remaining = dest.size();
+  std::uint8_t* out = dest.data();
+  if (!state.isOpen() || offset < 0) return remaining;
+
+  bool refilled = false;
+  while (remaining > 0) {
+    const std::int64_t windowEnd = std::min(w.start + static_cast<std::int64_t>(w.length), limit);
+    if (w.valid && offset >= w.start && offset < windowEnd) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(remaining), windowEnd - offset));
+      std::memcpy(out, w.bytes.data() + (offset - w.start), n);
+      out += n;
+      offset += static_cast<std::int64_t>(n);
+      remaining -= n;
+      refilled = false;
+      continue;
+    }
+    // A refill that did not cover the offset means the source ended or is short there.
+    if (refilled || offset >= limit) return remaining;
+
+    std::int64_t newStart = offset;
+    if (newStart > limit - static_cast<std::int64_t>(kReadWindowBytes)) newStart = limit - static_cast<std::int64_t>(kReadWindowBytes);
+    if (newStart < 0) newStart = 0;
+    auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(newStart), w.bytes);
+    if (!got) return remaining;  // the window keeps what it held
+    state.readPosition += static_cast<std::int64_t>(kReadWindowBytes);
+    w.start = newStart;
+    w.length = *got;
+    w.valid = true;
+    refilled = true;
+  }
+  return 0;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,86 @@
+#pragma once
+// The one record of the opened source and of the scan in progress. An engine object (or a
+// test) owns it; nothing keeps it in a global.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan/used_sector_map.h"
+#include "source/source_fields.h"
+
+namespace vellumark {
+
+inline constexpr std::size_t kReadWindowBytes = 65536;
+
+// The 64 KiB read-ahead window of readSource.
+struct ReadWindow {
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kReadWindowBytes);
+  std::int64_t start = 0;    // source offset of bytes[0]
+  std::size_t length = 0;    // bytes actually read into the window
+  bool valid = false;
+  void invalidate() { valid = false; length = 0; start = 0; }
+};
+
+// Document families chosen by the user.
+inline constexpr std::uint32_t kFamilyDoc = 0x10000;
+inline constexpr std::uint32_t kFamilyXls = 0x20000;
+inline constexpr std::uint32_t kFamilyPpt = 0x40000;
+inline constexpr std::uint32_t kAllFamilies = kFamilyDoc | kFamilyXls | kFamilyPpt;
+
+enum RecoveryState : std::uint8_t { kRecoveryRunning = 0, kRecoveryPaused = 1, kRecoveryStopRequested = 2 };
+
+struct RecoveredFile {
+  std::string path;
+  std::uint64_t sizeBytes = 0;
+  std::int64_t startSector = 0;
+  std::uint8_t typeCode = 0;
+};
+
+struct ScanState : SourceFields {
+  // Used-sector map.
+  UsedSectorMap usedSectorMap;
+  bool freeSpaceOnly = false;
+
+  // Scan settings and candidates.
+  std::uint32_t typeFlags = kAllFamilies;
+  std::int64_t scanStartSector = 0;
+  std::int64_t scanEndSector = -1;   // inclusive; also bounds readSource and the carvers
+  std::int64_t scanLength = 0;
+  std::vector<std::uint64_t> candidateSectors;  // 64-bit: sources past 2 TiB lose nothing
+  std::vector<std::uint8_t> candidateTypes;
+  std::uint32_t clusterPhase = 0;
+  std::string outputFolder;          // ends in '/'
+
+  // Results.
+  std::uint32_t recoveredCount = 0;
+  std::uint32_t saveFailures = 0;    // documents that could not be written (not counted above)
+  std::vector<RecoveredFile> recoveredFiles;
+
+  // Read-ahead.
+  ReadWindow readWindow;
+
+  // Control and timing; the front end and the timer thread write these while loops run.
+  std::atomic<bool> scanCancelled{false};
+  std::atomic<std::uint8_t> recoveryState{kRecoveryRunning};
+  bool recoveryDialogClosable = true;
+  std::atomic<std::uint32_t> displayTick{0};
+  std::uint32_t displayTickShown = 0;
+
+  // True (and records the tick) when the display tick has moved since the last refresh.
+  [[nodiscard]] bool refreshDue() {
+    std::uint32_t tick = displayTick.load(std::memory_order_relaxed);
+    if (tick == displayTickShown) return false;
+    displayTickShown = tick;
+    return true;
+  }
+};
+
+// Opening and closing through the scan state also empty the read-ahead window, so it can
+// never serve bytes of another source.
+[[nodiscard]] platform::Expected<bool> openScanSource(ScanState& state, const std::string& path);
+void openScanSource(ScanState& state, std::unique_ptr<SectorSource> source, std::string name);
+void closeScanSource(ScanState& state);
+
+}  // namespace vellumark

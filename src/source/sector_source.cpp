@@ -1,0 +1,27 @@
+#include "source/sector_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vellumark {
+
+platform::Expected<std::unique_ptr<SectorSource>> openFileSource(const std::string& path) {
+  auto file = platform::openReadOnly(path);
+  if (!file) return file.error();
+  auto info = file->describe(path);
+  if (!info) return info.error();
+  return std::unique_ptr<SectorSource>(std::make_unique<FileSource>(std::move(*file), *info));
+}
+
+platform::Expected<std::size_t> MemorySource::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  ++readCalls_;
+  if (badLength_ > 0 && offset < badStart_ + badLength_ && offset + buffer.size() > badStart_)
+    return platform::OsError{EIO, "read at byte " + std::to_string(offset)};
+  if (offset >= bytes_.size()) return std::size_t{0};
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
+  std::memcpy(buffer.data(), bytes_.data() + offset, n);
+  return n;
+}
+
+}  // namespace vellumark

@@ -1,0 +1,76 @@
+#pragma once
+// Where sectors come from. The engine reads every source through this interface, so an
+// in-memory source stands in for a disk in tests and fuzzing. Nothing here can write.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace vellumark {
+
+using platform::SourceKind;
+
+class SectorSource {
+ public:
+  virtual ~SectorSource() = default;
+  // Reads up to buffer.size() bytes at a byte offset. Returns the bytes read; fewer than
+  // asked means the source ended (a short read). An OS failure comes back as an error.
+  [[nodiscard]] virtual platform::Expected<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) = 0;
+  [[nodiscard]] virtual std::uint64_t sizeBytes() const = 0;
+  [[nodiscard]] virtual std::uint32_t logicalSectorSize() const = 0;
+  [[nodiscard]] virtual SourceKind kind() const = 0;
+  [[nodiscard]] virtual std::uint64_t deviceId() const { return 0; }
+};
+
+// A file or block device opened read-only.
+class FileSource final : public SectorSource {
+ public:
+  FileSource(platform::ReadOnlyFile file, platform::DeviceInfo info) : file_(std::move(file)), info_(info) {}
+  platform::Expected<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+    return file_.readAt(offset, buffer);
+  }
+  std::uint64_t sizeBytes() const override { return info_.sizeBytes; }
+  std::uint32_t logicalSectorSize() const override { return info_.logicalSectorSize; }
+  SourceKind kind() const override { return info_.kind; }
+  std::uint64_t deviceId() const override { return info_.deviceId; }
+
+ private:
+  platform::ReadOnlyFile file_;
+  platform::DeviceInfo info_;
+};
+
+// Opens a path (image file or block device) read-only and learns its size and sector size.
+[[nodiscard]] platform::Expected<std::unique_ptr<SectorSource>> openFileSource(const std::string& path);
+
+// Bytes held in memory; for tests, fuzzing and benchmarks. Reads of listed offsets can be
+// made to fail, to exercise error paths.
+class MemorySource final : public SectorSource {
+ public:
+  explicit MemorySource(std::vector<std::uint8_t> bytes, std::uint32_t sectorSize = 512,
+                        SourceKind kind = SourceKind::ImageFile)
+      : bytes_(std::move(bytes)), sectorSize_(sectorSize), kind_(kind) {}
+  platform::Expected<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
+  std::uint64_t sizeBytes() const override { return bytes_.size(); }
+  std::uint32_t logicalSectorSize() const override { return sectorSize_; }
+  SourceKind kind() const override { return kind_; }
+
+  std::vector<std::uint8_t>& bytes() { return bytes_; }
+  // Any read touching [offset, offset + length) fails with EIO.
+  void failReadsIn(std::uint64_t offset, std::uint64_t length) { badStart_ = offset; badLength_ = length; }
+  std::size_t readCalls() const { return readCalls_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint32_t sectorSize_;
+  SourceKind kind_;
+  std::uint64_t badStart_ = 0;
+  std::uint64_t badLength_ = 0;
+  std::size_t readCalls_ = 0;
+};
+
+}  // namespace vellumark

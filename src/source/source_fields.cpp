@@ -1,0 +1,68 @@
+#include "source/source_fields.h"
+
+#include <algorithm>
+
+#include "source/volume_detection.h"
+
+namespace vellumark {
+
+namespace {
+
+// Fills the detected geometry of a freshly opened source and copies it to the working one.
+void completeGeometry(SourceFields& fields) {
+  SectorSource& src = *fields.sourceHandle;
+  VolumeGeometry detected;
+  bool recognised = false;
+  if (src.kind() != SourceKind::WholeDisk) {
+    std::array<std::uint8_t, kBootAreaBytes> boot{};  // zero past a short read
+    auto got = src.readAt(0, boot);
+    if (got) recognised = detectVolume(boot, detected);
+  }
+  if (!recognised) {
+    detected = VolumeGeometry{};
+    detected.fsType = kFsUnknown;
+    detected.sectorsPerCluster = 1;
+    detected.clusterOffset = -1;
+    detected.bytesPerSector = src.kind() == SourceKind::ImageFile ? 512u : src.logicalSectorSize();
+    if (detected.bytesPerSector == 0 || detected.bytesPerSector > kMaxSectorSize || detected.bytesPerSector % 512 != 0)
+      detected.bytesPerSector = 512;
+  }
+  detected.lastSector = static_cast<std::int64_t>(src.sizeBytes() / detected.bytesPerSector) - 1;
+  fields.detectedGeometry = detected;
+  fields.geometry = detected;
+  fields.readPosition = 0;
+  fields.viewSector = 0;
+}
+
+}  // namespace
+
+platform::Expected<bool> openSource(SourceFields& fields, const std::string& path) {
+  closeSource(fields);
+  auto opened = openFileSource(path);
+  if (!opened) return opened.error();
+  fields.sourceHandle = std::move(*opened);
+  fields.sourceName = path;
+  completeGeometry(fields);
+  return true;
+}
+
+void openSource(SourceFields& fields, std::unique_ptr<SectorSource> source, std::string name) {
+  closeSource(fields);
+  fields.sourceHandle = std::move(source);
+  fields.sourceName = std::move(name);
+  completeGeometry(fields);
+}
+
+void closeSource(SourceFields& fields) { fields.sourceHandle.reset(); }
+
+bool readSector(SourceFields& fields, std::int64_t s, std::span<std::uint8_t> out) {
+  if (!fields.isOpen() || s < 0 || s > fields.geometry.lastSector) return false;
+  const std::uint32_t bps = fields.geometry.bytesPerSector;
+  if (out.size() < bps) return false;
+  auto got = fields.sourceHandle->readAt(static_cast<std::uint64_t>(s) * bps, out.first(bps));
+  if (!got || *got != bps) return false;
+  fields.readPosition = s * static_cast<std::int64_t>(bps) + bps;
+  return true;
+}
+
+}  // namespace vellumark
