@@ -1,0 +1,119 @@
+#pragma once
+// The skeleton every carver shares. A carver makes one Carve for its candidate and then
+// only expresses its format: which bytes it needs next (fetchUpTo), how long the file is
+// (claimUpTo when the header says so), and whether it accepts the file (accept).
+//
+//   Carve carve(ctx, startOffset);
+//   if (!carve.started() || !bytesEqual(carve.bytes(), 0, "MAGIC")) return;
+//   if (!carve.fetchUpTo(length)) return;   // sectors released on the way out
+//   carve.accept();                         // sectors stay claimed, cluster slack too
+//
+// What the skeleton does for every carver:
+// - the start sector must be free in the used-sector map, else nothing happens at all;
+// - sectors are taken forward from the start, stepping over sectors already claimed by
+//   files carved earlier (one at a time, never backwards, never past scanEndSector), and
+//   each one is claimed before it is read;
+// - on every way out (return, exception) the closing rule runs: an accepted file keeps its
+//   claims and also claims the rest of its last cluster; anything else releases every
+//   sector the carve took, the start sector included;
+// - progress is reported whenever the display tick has moved.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "carvers/carve_context.h"
+#include "source/byte_reader.h"
+
+namespace vellumark {
+
+class Carve {
+ public:
+  // Working buffer growth: the buffer is extended by this much at a time, never per sector.
+  static constexpr std::int64_t kGrowthStep = 1 << 20;
+
+  // Claim test and first sector: if the start sector is free it is claimed and read into
+  // the working buffer. started() tells whether the format logic may go on.
+  Carve(CarveContext& ctx, std::int64_t startOffset);
+  ~Carve();
+  Carve(const Carve&) = delete;
+  Carve& operator=(const Carve&) = delete;
+
+  // False when the start sector was already claimed (nothing was touched) or its read
+  // failed (the sector is released again when the carve ends).
+  [[nodiscard]] bool started() const { return started_; }
+
+  // Assembles sectors until at least `target` bytes of the file are held (or, after
+  // discardBefore, accounted for). False when the stepping runs past scanEndSector, a read
+  // fails, or memory runs out; the carver then gives up and its sectors are released.
+  [[nodiscard]] bool fetchUpTo(std::int64_t target);
+
+  // For formats whose header gives the total length: claims sectors by the stepping rule
+  // until `length` bytes are covered, reading nothing. False past scanEndSector.
+  [[nodiscard]] bool claimUpTo(std::int64_t length);
+
+  // Keeps only file bytes from `offset` on in memory (bytes before it may be dropped, and
+  // sectors fetched later that lie wholly before it are read but not kept). For formats
+  // with long bodies that need not be held. Offsets only grow.
+  void discardBefore(std::int64_t offset);
+
+  // The file as assembled: bytes()[i] is file byte keptFrom() + i. Valid until the next
+  // fetchUpTo or discardBefore.
+  [[nodiscard]] Bytes bytes() const;
+  [[nodiscard]] std::int64_t keptFrom() const { return keptFrom_; }
+  // Bytes of the file assembled (or claimed) so far: always whole source sectors.
+  [[nodiscard]] std::int64_t filled() const { return filled_; }
+
+  // The format accepts the file: its sectors stay claimed, and the closing rule claims the
+  // rest of the last cluster.
+  void accept() { accepted_ = true; }
+
+  // Saves the first `length` assembled bytes (which must all be held) as a recovered
+  // document under its output name with this extension. Counts it in recoveredCount and
+  // recoveredFiles when written, in saveFailures when not. Returns the index of the new
+  // entry of recoveredFiles, or -1 when nothing was written.
+  [[nodiscard]] std::int64_t saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length);
+
+  [[nodiscard]] std::int64_t startOffset() const { return startOffset_; }
+  [[nodiscard]] std::int64_t startSector() const { return startSector_; }
+  [[nodiscard]] std::uint32_t bytesPerSector() const { return bytesPerSector_; }
+  [[nodiscard]] CarveContext& context() { return ctx_; }
+
+ private:
+  // Moves readOffset_ to the next free sector and claims it. False when none is left in the
+  // scan range.
+  [[nodiscard]] bool claimNextFreeSector();
+  [[nodiscard]] bool readNextSector();
+  void reportProgress();
+  void releaseClaims();
+  void claimClusterSlack();
+
+  struct Run {
+    std::int64_t first;
+    std::int64_t count;
+  };
+
+  CarveContext& ctx_;
+  std::int64_t startOffset_;
+  std::int64_t startSector_;
+  std::uint32_t bytesPerSector_;
+  std::int64_t readOffset_;        // byte offset of the next sector to examine
+  std::int64_t filled_ = 0;        // file bytes assembled or claimed
+  std::int64_t keptFrom_ = 0;      // file offset of buffer_[0]
+  std::int64_t storedEnd_ = 0;     // file offset just past the last byte in buffer_
+  std::vector<std::uint8_t> buffer_;
+  std::vector<Run> claimed_;       // every sector this carve claimed, as runs
+  bool active_ = false;            // passed the claim test: the closing rule applies
+  bool started_ = false;
+  bool accepted_ = false;
+};
+
+// Byte tests shared by carvers that look at text.
+[[nodiscard]] constexpr bool isAsciiLetter(std::uint8_t ch) {
+  const std::uint8_t lower = static_cast<std::uint8_t>(ch | 0x20);
+  return lower >= 'a' && lower <= 'z';
+}
+[[nodiscard]] constexpr bool isAsciiDigit(std::uint8_t ch) { return ch >= '0' && ch <= '9'; }
+
+}  // namespace vellumark

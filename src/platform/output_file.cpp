@@ -1,0 +1,122 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace vellumark::platform {
+
+namespace {
+
+// The folder part of a path ("." when it has none).
+std::string folderOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+PendingOutputFile::PendingOutputFile(PendingOutputFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), tempPath_(std::move(other.tempPath_)) {
+  other.tempPath_.clear();
+}
+
+PendingOutputFile& PendingOutputFile::operator=(PendingOutputFile&& other) noexcept {
+  if (this != &other) {
+    discard();
+    fd_ = std::exchange(other.fd_, -1);
+    tempPath_ = std::move(other.tempPath_);
+    other.tempPath_.clear();
+  }
+  return *this;
+}
+
+PendingOutputFile::~PendingOutputFile() { discard(); }
+
+void PendingOutputFile::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+  tempPath_.clear();
+}
+
+Expected<bool> PendingOutputFile::write(std::span<const std::uint8_t> data) {
+  if (fd_ < 0) return OsError{EBADF, "write " + tempPath_};
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return OsError{errno, "write " + tempPath_};
+    }
+    if (n == 0) return OsError{EIO, "write " + tempPath_};
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+Expected<bool> PendingOutputFile::commitAs(const std::string& finalPath) {
+  if (fd_ < 0) return OsError{EBADF, "save " + finalPath};
+  if (::fsync(fd_) != 0) {
+    OsError error{errno, "flush " + tempPath_};
+    discard();
+    return error;
+  }
+  int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0) {
+    OsError error{errno, "close " + tempPath_};
+    discard();
+    return error;
+  }
+  // The data is on disk before the name appears. rename replaces an existing file whatever
+  // its permission bits: only the folder's matter.
+  if (::rename(tempPath_.c_str(), finalPath.c_str()) != 0) {
+    OsError error{errno, "rename " + tempPath_ + " to " + finalPath};
+    discard();
+    return error;
+  }
+  tempPath_.clear();
+  return true;
+}
+
+Expected<PendingOutputFile> createPendingOutputFile(const std::string& finalPath) {
+  const std::string folder = folderOf(finalPath);
+  const auto slash = finalPath.find_last_of('/');
+  const std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  std::string pattern = folder + "/." + base + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd;
+  do {
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return OsError{errno, "create a file in " + folder};
+  (void)::fchmod(fd, 0644);
+  return PendingOutputFile(fd, std::string(name.data()));
+}
+
+Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std::uint8_t> data) {
+  auto pending = createPendingOutputFile(finalPath);
+  if (!pending) return pending.error();
+  if (auto written = pending->write(data); !written) return written.error();
+  return pending->commitAs(finalPath);
+}
+
+Expected<bool> removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return OsError{errno, "remove " + path};
+  return true;
+}
+
+Expected<bool> renameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return OsError{errno, "rename " + from + " to " + to};
+  return true;
+}
+
+}  // namespace vellumark::platform

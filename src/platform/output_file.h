@@ -1,0 +1,61 @@
+#pragma once
+// Creating the files the program writes (recovered documents). Nothing here can open a
+// source: sources go through openReadOnly in platform/file.h.
+//
+// A file is written under a temporary name in its destination folder and renamed to its
+// final name only when every byte is on disk, so a failure (disk full, power cut, a crash)
+// never leaves a partial file under the final name.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/os_error.h"
+
+namespace vellumark::platform {
+
+// A file being written under a temporary name. Move-only; a file that was not committed is
+// removed on destruction.
+class PendingOutputFile {
+ public:
+  PendingOutputFile() = default;
+  PendingOutputFile(PendingOutputFile&& other) noexcept;
+  PendingOutputFile& operator=(PendingOutputFile&& other) noexcept;
+  PendingOutputFile(const PendingOutputFile&) = delete;
+  PendingOutputFile& operator=(const PendingOutputFile&) = delete;
+  ~PendingOutputFile();
+
+  [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+  [[nodiscard]] const std::string& temporaryPath() const { return tempPath_; }
+
+  // Appends all of data, retrying short writes and EINTR.
+  [[nodiscard]] Expected<bool> write(std::span<const std::uint8_t> data);
+
+  // Flushes to disk, closes and renames to finalPath, replacing a file of that name
+  // (read-only or not). After a failure the temporary file is gone.
+  [[nodiscard]] Expected<bool> commitAs(const std::string& finalPath);
+
+  // Closes and removes the temporary file.
+  void discard();
+
+ private:
+  friend Expected<PendingOutputFile> createPendingOutputFile(const std::string& finalPath);
+  PendingOutputFile(int fd, std::string tempPath) : fd_(fd), tempPath_(std::move(tempPath)) {}
+  int fd_ = -1;
+  std::string tempPath_;
+};
+
+// Creates a new, empty temporary file in the folder of finalPath (named after it, with a
+// unique suffix), readable by everyone and writable by the owner.
+[[nodiscard]] Expected<PendingOutputFile> createPendingOutputFile(const std::string& finalPath);
+
+// Writes data as the whole content of finalPath: temporary file, flush, rename.
+[[nodiscard]] Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std::uint8_t> data);
+
+// Removes a file; a file that does not exist is not an error.
+[[nodiscard]] Expected<bool> removeFile(const std::string& path);
+
+// Renames a file, replacing one of the new name.
+[[nodiscard]] Expected<bool> renameFile(const std::string& from, const std::string& to);
+
+}  // namespace vellumark::platform

@@ -1,0 +1,40 @@
+#pragma once
+// A scan state ready for carving, over an in-memory image: source opened, geometry set to
+// the sector size asked for, used-sector map allocated, scan range the whole image, and an
+// output folder. Plus builders for small compound files and ZIP packages.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "carvers/carve_context.h"
+#include "scan/scan_state.h"
+#include "support/recording_front_end.h"
+
+namespace vellumark::test {
+
+struct CarveSetup {
+  ScanState state;
+  RecordingFrontEnd frontEnd;
+  CarveContext ctx{state, frontEnd};
+  MemorySource* source = nullptr;  // owned by state
+
+  // outputFolder gets a trailing '/' when it lacks one.
+  CarveSetup(std::vector<std::uint8_t> image, std::uint32_t bytesPerSector, const std::string& outputFolder);
+};
+
+// A small valid compound file with 512-byte sectors: header, FAT in sector 0, directory in
+// sector 1 with one entry per name (stream names only; no sizes), then dataSectors sectors
+// chained as one stream. Total length 512 * (3 + dataSectors).
+std::vector<std::uint8_t> makeCompoundFile(const std::vector<std::string>& names, std::uint32_t dataSectors);
+
+// A stored (uncompressed) ZIP package with the given entries, in order, and an archive
+// comment.
+struct ZipEntry {
+  std::string name;
+  std::string content;
+};
+std::vector<std::uint8_t> makeZip(const std::vector<ZipEntry>& entries, const std::string& comment = "");
+
+}  // namespace vellumark::test
