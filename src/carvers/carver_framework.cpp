@@ -89,15 +89,15 @@ bool Carve::readNextSector() {
   const std::int64_t bps = bytesPerSector_;
   if (filled_ >= keptFrom_) {
     const std::size_t at = static_cast<std::size_t>(filled_ - keptFrom_);
-    if (at + bytesPerSector_ > buffer_.size()) buffer_.resize(at + kGrowthStep);
-    if (!readOneSector(ctx_.state, std::span(buffer_.data() + at, bytesPerSector_), readOffset_)) return false;
+    reserve(at + bytesPerSector_);
+    if (!readOneSector(ctx_.state, std::span(buffer_.get() + at, bytesPerSector_), readOffset_)) return false;
   } else {
     std::array<std::uint8_t, kMaxSectorSize> staging{};
     if (!readOneSector(ctx_.state, std::span(staging.data(), bytesPerSector_), readOffset_)) return false;
     const std::int64_t keep = filled_ + bps - keptFrom_;
     if (keep > 0) {
-      if (static_cast<std::size_t>(keep) > buffer_.size()) buffer_.resize(kGrowthStep);
-      std::memcpy(buffer_.data(), staging.data() + (bps - keep), static_cast<std::size_t>(keep));
+      reserve(static_cast<std::size_t>(keep));
+      std::memcpy(buffer_.get(), staging.data() + (bps - keep), static_cast<std::size_t>(keep));
     }
   }
   readOffset_ += bps;
@@ -134,14 +134,25 @@ bool Carve::claimUpTo(std::int64_t length) {
 void Carve::discardBefore(std::int64_t offset) {
   if (offset <= keptFrom_) return;
   if (offset < storedEnd_) {
-    std::memmove(buffer_.data(), buffer_.data() + (offset - keptFrom_), static_cast<std::size_t>(storedEnd_ - offset));
+    std::memmove(buffer_.get(), buffer_.get() + (offset - keptFrom_), static_cast<std::size_t>(storedEnd_ - offset));
   }
   keptFrom_ = offset;
 }
 
 Bytes Carve::bytes() const {
   if (storedEnd_ <= keptFrom_) return {};
-  return Bytes(buffer_.data(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
+  return Bytes(buffer_.get(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
+}
+
+void Carve::reserve(std::size_t bytes) {
+  if (bytes <= capacity_) return;
+  const std::size_t step = static_cast<std::size_t>(kGrowthStep);
+  const std::size_t wanted = std::max((bytes + step - 1) / step * step, std::min(2 * capacity_, capacity_ + 64 * step));
+  std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[wanted]);
+  const std::int64_t held = storedEnd_ - keptFrom_;
+  if (held > 0) std::memcpy(grown.get(), buffer_.get(), static_cast<std::size_t>(held));
+  buffer_ = std::move(grown);
+  capacity_ = wanted;
 }
 
 std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {

@@ -19,6 +19,7 @@
 // - progress is reported whenever the display tick has moved.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,11 +103,16 @@ class Carve {
   std::int64_t filled_ = 0;        // file bytes assembled or claimed
   std::int64_t keptFrom_ = 0;      // file offset of buffer_[0]
   std::int64_t storedEnd_ = 0;     // file offset just past the last byte in buffer_
-  std::vector<std::uint8_t> buffer_;
+  // The working buffer: capacity grows in whole steps of kGrowthStep (doubling once large),
+  // and is not zero-filled, since only assembled bytes are ever read.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t capacity_ = 0;
   std::vector<Run> claimed_;       // every sector this carve claimed, as runs
   bool active_ = false;            // passed the claim test: the closing rule applies
   bool started_ = false;
   bool accepted_ = false;
+
+  void reserve(std::size_t bytes);
 };
 
 // Byte tests shared by carvers that look at text.
