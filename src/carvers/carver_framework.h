@@ -51,7 +51,8 @@ class Carve {
   [[nodiscard]] bool fetchUpTo(std::int64_t target);
 
   // For formats whose header gives the total length: claims sectors by the stepping rule
-  // until `length` bytes are covered, reading nothing. False past scanEndSector.
+  // until `length` bytes are covered, reading nothing. False when the scan range ends first;
+  // the carver decides whether a file cut short is still accepted.
   [[nodiscard]] bool claimUpTo(std::int64_t length);
 
   // Keeps only file bytes from `offset` on in memory (bytes before it may be dropped, and

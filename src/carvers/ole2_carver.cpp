@@ -164,7 +164,6 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   static constexpr std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  if (!carve.fetchUpTo(kCfSector)) return;
   if (!std::equal(std::begin(kSignature), std::end(kSignature), carve.bytes().begin())) return;
   if (le32(carve.bytes(), 28) != kByteOrderAndShift) return;
 
