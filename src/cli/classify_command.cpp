@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -58,8 +59,12 @@ class BufferedOut {
     return *this << text;
   }
 
+  // Called before each write, so a progress line on the same terminal can step aside.
+  void beforeWrite(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
+
   void flush() {
     if (buf_.empty()) return;
+    if (beforeWrite_) beforeWrite_();
     if (std::fwrite(buf_.data(), 1, buf_.size(), stdout) != buf_.size()) failed_ = true;
     buf_.clear();
   }
@@ -72,6 +77,7 @@ class BufferedOut {
   static constexpr std::size_t kFlushAt = 64 * 1024;
   std::string buf_;
   bool failed_ = false;
+  std::function<void()> beforeWrite_;
 };
 
 // "NN.NN%" on stderr, refreshed at most every 200 ms, and only on a terminal.
@@ -165,6 +171,7 @@ ClassifyTotals classifyRange(ScanState& state, SectorRange range, const Classify
   ClassifyTotals totals;
   RangeReader reader(state);
   ProgressLine progress(range.last - range.first + 1);
+  out.beforeWrite([&progress] { progress.clear(); });
   const bool listSectors = !opt.quiet;
   bool firstJsonItem = true;
   constexpr std::int64_t kProgressStride = 4096;
@@ -181,6 +188,7 @@ ClassifyTotals classifyRange(ScanState& state, SectorRange range, const Classify
     if (code != kTypeNone && listSectors) writeSectorLine(out, opt.json, firstJsonItem, s, code);
   }
   progress.clear();
+  out.beforeWrite(nullptr);
   if (opt.json && listSectors) out << (firstJsonItem ? "]" : "\n]");
   return totals;
 }
