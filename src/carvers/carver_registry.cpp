@@ -8,29 +8,15 @@ namespace vellumark {
 
 namespace {
 
-// Sectors that hold file-system metadata: the candidate's sector and the rest of its
-// cluster are kept out of documents.
-void claimMetadataCluster(CarveContext& ctx, std::int64_t startOffset) {
-  ScanState& state = ctx.state;
-  const std::int64_t bps = state.geometry.bytesPerSector;
-  if (bps <= 0 || startOffset < 0) return;
-  const std::int64_t spc = state.geometry.sectorsPerCluster > 0 ? state.geometry.sectorsPerCluster : 1;
-  const std::int64_t phase = state.clusterPhase;
-  std::int64_t s = startOffset / bps;
-  do {
-    state.usedSectorMap.markSector(s++);
-  } while ((s - phase) % spc != 0 && s - startOffset / bps < spc);
-}
-
 struct CarverEntry {
   std::uint8_t code;
   CarverFn mainPass;     // second pass, highest candidate first
   CarverFn finalSweep;   // the sweep after it
 };
 
-// Every carver plugs in here, by the type code of the candidates it takes.
+// Every carver plugs in here, by the type code of the candidates it takes. (File-system
+// metadata, code 100, needs no carver: the driver claims the rest of its cluster.)
 constexpr CarverEntry kCarvers[] = {
-    {kTypeFsMetadata, claimMetadataCluster, nullptr},
     {kTypeOle2, carveOle2, nullptr},
     {kTypeOoxml, carveOoxml, nullptr},
 };
