@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "carvers/carver_registry.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
 #include "carvers/recovered_output.h"
+#include "scan/type_codes.h"
 #include "source/byte_reader.h"
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
@@ -418,6 +420,13 @@ TEST(OoxmlCarver, HostileRecordsFailAndReleaseEverything) {
   CarveOutcome cut = carveDocument(big, 512, Layout::Contiguous, carveOoxml, kAllFamilies,
                                    static_cast<std::int64_t>(kStartSector + (big.size() - 1) / 512 - 1));
   expectRejected(cut);
+}
+
+TEST(CarverRegistry, DocumentCarversArePluggedInForTheirCodes) {
+  EXPECT_EQ(mainPassCarver(kTypeOle2), &carveOle2);
+  EXPECT_EQ(mainPassCarver(kTypeOoxml), &carveOoxml);
+  EXPECT_EQ(finalSweepCarver(kTypeOle2), nullptr);
+  EXPECT_EQ(mainPassCarver(kTypeNone), nullptr);
 }
 
 }  // namespace
