@@ -72,9 +72,13 @@ int applySelections(ScanState& state, const RescueOptions& o, SelectionLists& li
   if (!o.reason.empty()) {
     auto reason = reasonByName(o.reason);
     if (!reason) return refuse("unknown --reason '" + o.reason + "' (deleted, formatted or repartitioned)", kExitBadInput);
-    lists.reason = *reason;
-    if (int entry = onReasonChosen(lists, state.detectedGeometry, state.geometry); entry != 0)
-      return refuse(uiText(entry), kExitBadInput);
+    // Choosing the reason the list already shows changes nothing: a recognised source keeps
+    // the geometry opening found.
+    if (*reason != lists.reason) {
+      lists.reason = *reason;
+      if (int entry = onReasonChosen(lists, state.detectedGeometry, state.geometry); entry != 0)
+        return refuse(uiText(entry), kExitBadInput);
+    }
   }
   if ((!o.fs.empty() || !o.cluster.empty()) && !lists.typeAndClusterEnabled)
     return refuse("--fs and --cluster need --reason formatted or repartitioned: with deleted files the detected "
