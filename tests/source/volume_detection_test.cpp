@@ -142,12 +142,22 @@ TEST(FatDetection, BadBytesPerSectorIsNotRecognised) {
 
 TEST(FatDetection, HugeFat32FieldsDoNotWrapTheDataAreaStart) {
   // 65535 + 255 * 0xFFFFFFFF overflows 32 bits; the offset must follow the true sum.
-  ImageBuilder b = fat32Boot({.sectorsPerCluster = 3, .reserved = 65535, .fats = 255, .rootEntries = 0,
+  ImageBuilder b = fat32Boot({.sectorsPerCluster = 7, .reserved = 65535, .fats = 255, .rootEntries = 0,
                               .sectorsPerFat = 0xFFFFFFFFu});
   Detection d = detect(b);
   ASSERT_TRUE(d.recognised);
   const std::uint64_t start = 65535u + 255ull * 0xFFFFFFFFull;
-  EXPECT_EQ(d.geometry.clusterOffset, static_cast<std::int32_t>(start % 3));
+  EXPECT_EQ(d.geometry.clusterOffset, static_cast<std::int32_t>(start % 7));
+}
+
+TEST(FatDetection, RootDirectorySizeUsesTheDeclaredSectorSize) {
+  // 512 entries of 32 bytes fill 8 sectors of 2048 bytes: 1 + 2 * 32 + 8 = 73, 73 mod 16 = 9.
+  ImageBuilder b = fat16Boot({.bytesPerSector = 2048, .sectorsPerCluster = 16});
+  b.putLe16(2046, 0xAA55);
+  Detection d = detect(b);
+  ASSERT_TRUE(d.recognised);
+  EXPECT_EQ(d.geometry.bytesPerSector, 2048u);
+  EXPECT_EQ(d.geometry.clusterOffset, 9);
 }
 
 TEST(FatDetection, LabelsAreExactAndCaseSensitive) {
