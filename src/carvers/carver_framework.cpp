@@ -177,6 +177,13 @@ void Carve::reportProgress() {
   report.sector = readOffset_ / bytesPerSector_;
   report.carveStartSector = startSector_;
   report.recovered = state.recoveredCount;
+  // Candidates are visited from the highest down: those above this one are done. The list
+  // is ascending, so a long carve shows the same progress as the loop that called it.
+  const auto& candidates = state.candidateSectors;
+  const auto above = std::upper_bound(candidates.begin(), candidates.end(), static_cast<std::uint64_t>(startSector_));
+  report.total = static_cast<std::int64_t>(candidates.size());
+  report.done = static_cast<std::int64_t>(candidates.end() - above);
+  report.candidates = static_cast<std::uint32_t>(candidates.size());
   ctx_.frontEnd.progress(report);
   ctx_.frontEnd.pump();
 }

@@ -194,6 +194,7 @@ TEST(CarveSkeleton, ReportsProgressWhenTheDisplayTickMoves) {
   TempDir out;
   CarveSetup setup(numberedImage(), 512, out.path());
   setup.state.displayTick = 200;
+  setup.state.candidateSectors = {4, 30, 90, 120};
   {
     Carve carve(setup.ctx, 30 * 512);
     ASSERT_TRUE(carve.fetchUpTo(3 * 512));
@@ -202,6 +203,8 @@ TEST(CarveSkeleton, ReportsProgressWhenTheDisplayTickMoves) {
   EXPECT_EQ(setup.frontEnd.reports[0].phase, ScanPhase::SecondPass);
   EXPECT_EQ(setup.frontEnd.reports[0].carveStartSector, 30);
   EXPECT_EQ(setup.frontEnd.reports[0].sector, 32);
+  EXPECT_EQ(setup.frontEnd.reports[0].done, 2);  // the candidates above this one
+  EXPECT_EQ(setup.frontEnd.reports[0].total, 4);
   EXPECT_EQ(setup.frontEnd.pumps, 1);
 }
 
