@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Vellumark and runs the main job on the bundled demo image: a FAT32 volume that was
+# quick-formatted after its documents were written (and some deleted). Recovered documents
+# go to build/demo-rescued/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target vellumark-cli
+
+gunzip -c demo/demo.img.gz > build/demo.img
+rm -rf build/demo-rescued && mkdir -p build/demo-rescued
+
+echo "== The source =="
+build/vellumark-cli info build/demo.img
+echo
+echo "== Rescue =="
+build/vellumark-cli rescue build/demo.img -o build/demo-rescued
+echo
+echo "== Recovered into build/demo-rescued =="
+ls -l build/demo-rescued

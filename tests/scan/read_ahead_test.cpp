@@ -1,0 +1,126 @@
+#include "scan/read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "support/image_builder.h"
+
+namespace vellumark {
+namespace {
+
+using test::ImageBuilder;
+
+// An image of `sectors` 512-byte sectors whose every byte tells its own offset.
+std::unique_ptr<MemorySource> countingSource(std::uint64_t sectors) {
+  std::vector<std::uint8_t> bytes(sectors * 512);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+  return std::make_unique<MemorySource>(std::move(bytes));
+}
+
+std::uint8_t expectedByte(std::size_t i) { return static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF); }
+
+struct ReadAheadTest : ::testing::Test {
+  ScanState state;
+  MemorySource* source = nullptr;
+
+  void open(std::uint64_t sectors, std::int64_t scanEnd) {
+    auto src = countingSource(sectors);
+    source = src.get();
+    openScanSource(state, std::move(src), "mem");
+    state.scanEndSector = scanEnd;
+  }
+  void expectBytes(const std::vector<std::uint8_t>& got, std::int64_t offset, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(got[i], expectedByte(static_cast<std::size_t>(offset) + i)) << "byte " << i;
+  }
+};
+
+TEST_F(ReadAheadTest, ServesRequestsInsideTheWindowWithoutReading) {
+  open(1000, 999);
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  std::size_t calls = source->readCalls();
+  ASSERT_EQ(readSource(state, buf, 512 * 100), 0u);
+  EXPECT_EQ(source->readCalls(), calls);
+  expectBytes(buf, 512 * 100, 512);
+}
+
+TEST_F(ReadAheadTest, RequestCrossingTheWindowEndIsCompletedFromARefill) {
+  open(1000, 999);
+  std::vector<std::uint8_t> buf(4096);
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  ASSERT_EQ(readSource(state, buf, 65536 - 1000), 0u);
+  expectBytes(buf, 65536 - 1000, 4096);
+  EXPECT_EQ(state.readWindow.start, 65536);  // refilled at the first byte not delivered
+}
+
+TEST_F(ReadAheadTest, WindowNeverReachesPastTheScanRange) {
+  open(2000, 999);  // limit 512,000
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 500000), 0u);
+  EXPECT_EQ(state.readWindow.start, 446464);
+  expectBytes(buf, 500000, 512);
+}
+
+TEST_F(ReadAheadTest, NothingAtOrPastTheLimitIsDelivered) {
+  open(2000, 999);
+  std::vector<std::uint8_t> buf(1024);
+  std::size_t calls = source->readCalls();
+  EXPECT_EQ(readSource(state, buf, 512000), 1024u);
+  EXPECT_EQ(source->readCalls(), calls);
+  // A request straddling the limit delivers only what lies before it.
+  EXPECT_EQ(readSource(state, buf, 512000 - 512), 512u);
+  expectBytes(buf, 512000 - 512, 512);
+}
+
+TEST_F(ReadAheadTest, ShortRangePlacesTheWindowAtZero) {
+  open(100, 99);  // limit 51,200 < 65,536
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 512 * 50), 0u);
+  EXPECT_EQ(state.readWindow.start, 0);
+}
+
+TEST_F(ReadAheadTest, BytesPastTheEndOfTheSourceAreNotDelivered) {
+  // The scan range claims more sectors than the source holds (a shrinking device, a stale range).
+  open(100, 199);
+  std::vector<std::uint8_t> buf(1024);
+  EXPECT_EQ(readSource(state, buf, 512 * 99), 512u);
+  expectBytes(buf, 512 * 99, 512);
+  EXPECT_EQ(readSource(state, buf, 512 * 150), 1024u);
+}
+
+TEST_F(ReadAheadTest, FailedReadKeepsTheWindowAndReportsEverything) {
+  open(1000, 999);
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  source->failReadsIn(200000, 512);
+  EXPECT_EQ(readSource(state, buf, 200000), 512u);
+  EXPECT_TRUE(state.readWindow.valid);
+  EXPECT_EQ(state.readWindow.start, 0);
+  EXPECT_EQ(readSource(state, buf, 1024), 0u);
+}
+
+TEST_F(ReadAheadTest, OpeningAnotherSourceEmptiesTheWindow) {
+  open(200, 199);
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  ImageBuilder other(200);
+  other.fill(0, 512 * 200, 0xAB);
+  openScanSource(state, other.source(), "other");
+  state.scanEndSector = 199;
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  EXPECT_EQ(buf[0], 0xAB);
+  closeScanSource(state);
+  EXPECT_FALSE(state.readWindow.valid);
+  EXPECT_EQ(readSource(state, buf, 0), 512u);
+}
+
+TEST_F(ReadAheadTest, LargeRequestSpansSeveralRefills) {
+  open(1000, 999);
+  std::vector<std::uint8_t> buf(200000);
+  ASSERT_EQ(readSource(state, buf, 1000), 0u);
+  expectBytes(buf, 1000, buf.size());
+}
+
+}  // namespace
+}  // namespace vellumark
