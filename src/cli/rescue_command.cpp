@@ -1,10 +1,225 @@
+// vellumark-cli rescue SOURCE -o DIR: the deep scan from the command line.
+
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "app/text_table.h"
+#include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "cli/terminal_front_end.h"
+#include "platform/interrupt_signal.h"
+#include "scan/display_timer.h"
+#include "scan/scan_driver.h"
+#include "scan/type_codes.h"
+#include "source/cluster_selection.h"
 
 namespace vellumark::cli {
 
+namespace {
+
+struct RescueOptions {
+  std::string source;
+  std::string outputFolder;
+  std::string types = "doc,xls,ppt";
+  std::string range;
+  std::string reason;
+  std::string fs;
+  std::string cluster;
+  std::string onSaveError = "ignore";
+  bool freeSpace = false;
+  bool quiet = false;
+  bool json = false;
+};
+
+// A refusal: the message on stderr and the exit status.
+int refuse(std::string_view text, int status) {
+  std::cerr << "vellumark-cli: " << text << "\n";
+  return status;
+}
+
+// Exit status for a refusal of the scan driver, by text entry.
+int statusForRefusal(int entry) {
+  switch (entry) {
+    case 20:
+    case 21:
+    case 22:
+    case 23:
+    case 70: return kExitBadInput;
+    default: return kExitFailure;
+  }
+}
+
+std::optional<std::uint32_t> parseTypes(const std::string& text) {
+  std::uint32_t flags = 0;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    if (item == "doc") flags |= kFamilyDoc;
+    else if (item == "xls") flags |= kFamilyXls;
+    else if (item == "ppt") flags |= kFamilyPpt;
+    else if (!item.empty()) return std::nullopt;
+  }
+  return flags;
+}
+
+// Applies --reason, --fs and --cluster through the same handlers as the lists of the main
+// window. Returns 0 or an exit status after printing why.
+int applySelections(ScanState& state, const RescueOptions& o, SelectionLists& lists) {
+  if (!o.reason.empty()) {
+    auto reason = reasonByName(o.reason);
+    if (!reason) return refuse("unknown --reason '" + o.reason + "' (deleted, formatted or repartitioned)", kExitBadInput);
+    // Choosing the reason the list already shows changes nothing: a recognised source keeps
+    // the geometry opening found.
+    if (*reason != lists.reason) {
+      lists.reason = *reason;
+      if (int entry = onReasonChosen(lists, state.detectedGeometry, state.geometry); entry != 0)
+        return refuse(uiText(entry), kExitBadInput);
+    }
+  }
+  if ((!o.fs.empty() || !o.cluster.empty()) && !lists.typeAndClusterEnabled)
+    return refuse("--fs and --cluster need --reason formatted or repartitioned: with deleted files the detected "
+                  "file system (" + std::string(fsTypeName(state.detectedGeometry.fsType)) + ") is used",
+                  kExitBadInput);
+  if (!o.fs.empty()) {
+    auto item = fsListItemByName(o.fs);
+    if (!item) return refuse("unknown --fs '" + o.fs + "' (fat, fat32, ntfs, exfat, hfs, hfs+ or other)", kExitBadInput);
+    lists.fsItem = *item;
+    onTypeChosen(lists, state.geometry);
+  }
+  if (!o.cluster.empty()) {
+    auto item = clusterItemByName(o.cluster);
+    if (!item) return refuse("unknown --cluster '" + o.cluster + "' (0.5K, 1K, 2K, ... 128K)", kExitBadInput);
+    lists.clusterItem = *item;
+    onClusterSizeChosen(lists, state.geometry, true);
+  }
+  return 0;
+}
+
+void printJson(const ScanState& state, const ScanRequest& request, const ScanSummary& s, bool interrupted) {
+  std::ostream& out = std::cout;
+  out << "{\n  \"source\": " << jsonString(state.sourceName) << ",\n";
+  out << "  \"outputFolder\": " << jsonString(state.outputFolder) << ",\n";
+  out << "  \"range\": {\"first\": " << request.startSector << ", \"last\": " << request.endSector << "},\n";
+  out << "  \"recovered\": " << s.recovered << ",\n";
+  out << "  \"saveFailures\": " << s.saveFailures << ",\n";
+  out << "  \"cancelled\": " << (s.cancelled ? "true" : "false") << ",\n";
+  out << "  \"stopped\": " << (s.stopped ? "true" : "false") << ",\n";
+  out << "  \"interrupted\": " << (interrupted ? "true" : "false") << ",\n";
+  out << "  \"sectorsExamined\": " << s.sectorsExamined << ",\n";
+  out << "  \"unreadableSectors\": " << s.sectorsUnreadable << ",\n";
+  out << "  \"candidates\": " << s.candidatesFound << ",\n";
+  out << "  \"candidatesKept\": " << s.candidatesKept << ",\n";
+  out << "  \"documentCandidates\": " << s.documentCandidates << ",\n";
+  out << "  \"clusterPhase\": " << s.clusterPhase << ",\n";
+  out << "  \"freeSpaceMarkingFailed\": " << (s.freeSpaceMarkingFailed ? "true" : "false") << ",\n";
+  out << "  \"countsByType\": [";
+  bool first = true;
+  for (std::size_t code = 1; code < s.foundByType.size(); ++code) {
+    if (s.foundByType[code] == 0) continue;
+    out << (first ? "\n" : ",\n") << "    {\"code\": " << code << ", \"name\": "
+        << jsonString(typeCodeName(static_cast<std::uint8_t>(code))) << ", \"count\": " << s.foundByType[code] << "}";
+    first = false;
+  }
+  out << (first ? "],\n" : "\n  ],\n");
+  out << "  \"files\": [";
+  first = true;
+  for (const RecoveredFile& f : state.recoveredFiles) {
+    const auto slash = f.path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? f.path : f.path.substr(slash + 1);
+    out << (first ? "\n" : ",\n") << "    {\"name\": " << jsonString(name) << ", \"path\": " << jsonString(f.path)
+        << ", \"size\": " << f.sizeBytes << ", \"startSector\": " << f.startSector
+        << ", \"type\": " << static_cast<int>(f.typeCode) << "}";
+    first = false;
+  }
+  out << (first ? "]\n" : "\n  ]\n") << "}\n";
+}
+
+int exitStatusFor(const ScanSummary& s, bool interrupted) {
+  if (interrupted) return kExitInterrupted;
+  if (s.stopped || s.saveFailures > 0) return kExitFailure;
+  return kExitOk;
+}
+
+int runRescue(const RescueOptions& o) {
+  auto flags = parseTypes(o.types);
+  if (!flags) return refuse("unknown --types '" + o.types + "' (a comma-separated list of doc, xls, ppt)", kExitBadInput);
+
+  ScanState state;
+  if (!openForCommand(state, o.source)) return kExitFailure;
+  state.typeFlags = *flags;
+
+  SelectionLists lists = listsAfterOpening(state.detectedGeometry);
+  if (int status = applySelections(state, o, lists); status != 0) return status;
+  if (o.freeSpace && state.detectedGeometry.fsType == kFsUnknown)
+    return refuse("--free-space needs a recognised file system on the source", kExitBadInput);
+
+  ScanRequest request;
+  request.outputFolder = o.outputFolder;
+  request.freeSpaceOnly = o.freeSpace;
+  request.lists = &lists;
+  request.startSector = 0;
+  request.endSector = state.geometry.lastSector;
+  if (!o.range.empty()) {
+    auto range = parseSectorRange(o.range);
+    if (!range) return refuse(uiText(23), kExitBadInput);
+    request.startSector = range->first;
+    request.endSector = range->last;
+  }
+
+  platform::InterruptCounter interrupts;
+  TerminalOptions terminal;
+  terminal.showProgress = !o.quiet && stderrIsTerminal();
+  terminal.askOnSaveError = ::isatty(STDIN_FILENO) == 1;
+  terminal.onSaveError = o.onSaveError == "abort" ? SaveErrorPolicy::Abort : SaveErrorPolicy::Ignore;
+  TerminalFrontEnd frontEnd(state, terminal, &interrupts);
+
+  ScanSummary summary;
+  {
+    DisplayTimer timer(state);
+    summary = runScan(state, frontEnd, request);
+  }
+  if (summary.refusal != 0) return statusForRefusal(summary.refusal);
+  if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())
+    frontEnd.warn("the allocation data could not be read; the whole range was scanned");
+  if (summary.sectorsUnreadable > 0)
+    frontEnd.warn(std::to_string(summary.sectorsUnreadable) + " sector(s) could not be read and were skipped");
+  if (summary.candidateListFull)
+    frontEnd.warn("out of memory for candidates; the search ended early");
+  if (summary.saveFailures > 0)
+    frontEnd.warn(std::to_string(summary.saveFailures) + " file(s) could not be saved");
+
+  if (o.json)
+    printJson(state, request, summary, frontEnd.interrupted());
+  else
+    std::cout << uiText(27) << summary.recovered << "\n";
+  return exitStatusFor(summary, frontEnd.interrupted());
+}
+
+}  // namespace
+
 void addRescueCommand(CLI::App& app, int& exitCode) {
-  auto* cmd = app.add_subcommand("rescue", "(not yet available)");
-  cmd->callback([&exitCode] { exitCode = kExitFailure; });
+  auto options = std::make_shared<RescueOptions>();
+  auto* cmd = app.add_subcommand("rescue", "Search a disk, volume or image for lost documents and save them to a folder");
+  cmd->add_option("source", options->source, "Block device or image file (opened read-only)")->required();
+  cmd->add_option("-o,--output", options->outputFolder, "Existing folder to save documents to (not on the source)")
+      ->required();
+  cmd->add_option("--types", options->types, "Document families: a comma-separated list of doc, xls, ppt")
+      ->capture_default_str();
+  cmd->add_option("--range", options->range, "Sectors to search, FIRST-LAST inclusive (default: all)");
+  cmd->add_flag("--free-space", options->freeSpace, "Search only what the file system says is free");
+  cmd->add_option("--reason", options->reason, "How the files were lost: deleted, formatted or repartitioned");
+  cmd->add_option("--fs", options->fs, "File system the volume had: fat, fat32, ntfs, exfat, hfs, hfs+, other");
+  cmd->add_option("--cluster", options->cluster, "Cluster size the volume had: 0.5K, 1K, 2K, ... 128K");
+  cmd->add_option("--on-save-error", options->onSaveError, "When a file cannot be saved and no one can be asked")
+      ->check(CLI::IsMember({"abort", "ignore"}))
+      ->capture_default_str();
+  cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
+  cmd->add_flag("--json", options->json, "Print the summary as JSON");
+  cmd->callback([options, &exitCode] { exitCode = runRescue(*options); });
 }
 
 }  // namespace vellumark::cli

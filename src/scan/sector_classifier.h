@@ -10,7 +10,9 @@ namespace vellumark {
 // at least 512). Bytes past the span read as 0.
 [[nodiscard]] std::uint8_t classifySector(std::span<const std::uint8_t> sector);
 
-// System clock reference of the MPEG-1 / MPEG-2 pack header at the start of `sector`.
+// System clock reference (90 kHz units) of the MPEG-1 / MPEG-2 pack header at the
+// start of `sector`, read from bytes 4..11. -1 when the header's three marker bits are not
+// all set: then it is no real pack header, and the classifier gives it no MPEG code.
 [[nodiscard]] std::int64_t mpeg1PackClock(std::span<const std::uint8_t> sector);
 [[nodiscard]] std::int64_t mpeg2PackClock(std::span<const std::uint8_t> sector);
 

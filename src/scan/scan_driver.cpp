@@ -1,0 +1,311 @@
+#include "scan/scan_driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+
+#include "carvers/carver_registry.h"
+#include "platform/storage_topology.h"
+#include "scan/read_ahead.h"
+#include "scan/sector_classifier.h"
+#include "scan/type_codes.h"
+
+namespace vellumark {
+
+namespace {
+
+constexpr std::size_t kCandidateGrowth = 1'000'000;
+
+std::uint32_t clusterSectors(const ScanState& state) {
+  return state.geometry.sectorsPerCluster == 0 ? 1u : state.geometry.sectorsPerCluster;
+}
+
+bool defaultFolderOnSource(const ScanState& state, const std::string& folder) {
+  const SectorSource& source = *state.sourceHandle;
+  if (source.kind() == SourceKind::ImageFile) return false;
+  auto onDevice = platform::folderIsOnDevice(folder, source.deviceId(), source.kind() == SourceKind::WholeDisk);
+  // When the answer cannot be found out, writing there could overwrite what is being rescued.
+  return !onDevice || *onDevice;
+}
+
+void emptyCandidates(ScanState& state) {
+  std::vector<std::uint64_t>().swap(state.candidateSectors);
+  std::vector<std::uint8_t>().swap(state.candidateTypes);
+}
+
+// Appends a candidate, growing the lists a million entries at a time. False when memory
+// ran out.
+bool appendCandidate(ScanState& state, std::uint64_t sector, std::uint8_t code) {
+  try {
+    if (state.candidateSectors.size() == state.candidateSectors.capacity()) {
+      const std::size_t capacity = state.candidateSectors.size() + kCandidateGrowth;
+      state.candidateSectors.reserve(capacity);
+      state.candidateTypes.reserve(capacity);
+    }
+    state.candidateSectors.push_back(sector);
+    state.candidateTypes.push_back(code);
+  } catch (const std::bad_alloc&) {
+    state.candidateTypes.resize(state.candidateSectors.size());
+    return false;
+  }
+  return true;
+}
+
+ProgressReport firstPassReport(const ScanState& state, std::int64_t s, const ScanSummary& summary) {
+  ProgressReport r;
+  r.phase = ScanPhase::FirstPass;
+  r.sector = s;
+  r.done = s - state.scanStartSector;
+  r.total = state.scanLength;
+  r.documentCandidates = summary.documentCandidates;
+  r.candidates = static_cast<std::uint32_t>(state.candidateSectors.size());
+  return r;
+}
+
+// Reads sector s into the sector buffer: through the read-ahead window, or directly when
+// the window cannot deliver it.
+bool readScanSector(ScanState& state, std::int64_t s, std::span<std::uint8_t> buffer) {
+  const std::int64_t offset = s * static_cast<std::int64_t>(state.geometry.bytesPerSector);
+  if (readSource(state, buffer, offset) == 0) return true;
+  return readSector(state, s, buffer);
+}
+
+// Classifies sector s and records it when something begins there. False when the
+// candidate lists cannot grow any more.
+bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, ScanSummary& summary) {
+  std::span<std::uint8_t> buffer(state.sectorBuffer.data(), state.geometry.bytesPerSector);
+  ++summary.sectorsExamined;
+  if (!readScanSector(state, s, buffer)) {
+    ++summary.sectorsUnreadable;
+    return true;
+  }
+  const std::uint8_t code = hooks.classify(buffer);
+  if (code == kTypeNone) return true;
+  if (code == kTypeOle2 || code == kTypeOoxml) ++summary.documentCandidates;
+  if (isUnrecordedCode(code)) return true;
+  if (!appendCandidate(state, static_cast<std::uint64_t>(s), code)) return false;
+  ++summary.foundByType[code];
+  ++summary.candidatesFound;
+  return true;
+}
+
+void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanSummary& summary) {
+  const std::uint32_t spc = clusterSectors(state);
+  const std::int32_t offset = state.geometry.clusterOffset;
+  // With a known cluster offset only the first sector of each cluster is examined.
+  const bool firstSectorsOnly = offset != -1 && spc > 1;
+  std::int64_t s = state.scanStartSector;
+  std::int64_t step = 1;
+  if (firstSectorsOnly) {
+    const std::int64_t phase = ((offset % static_cast<std::int64_t>(spc)) + spc) % spc;
+    s += (phase - s % spc + spc) % spc;
+    step = spc;
+  }
+  frontEnd.pump();
+  for (; s <= state.scanEndSector; s += step) {
+    if (state.scanCancelled.load(std::memory_order_relaxed)) {
+      summary.cancelled = true;
+      return;
+    }
+    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, summary)) {
+      summary.candidateListFull = true;
+      return;
+    }
+    if (state.refreshDue()) {
+      frontEnd.progress(firstPassReport(state, s, summary));
+      frontEnd.pump();
+    }
+  }
+}
+
+void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
+  if (!state.refreshDue()) return;
+  ProgressReport r;
+  r.phase = ScanPhase::Estimating;
+  r.done = done;
+  r.total = static_cast<std::int64_t>(state.candidateSectors.size());
+  r.candidates = static_cast<std::uint32_t>(state.candidateSectors.size());
+  frontEnd.progress(r);
+  frontEnd.pump();
+}
+
+// Before each candidate: lets the front end act, waits while paused. False on a stop request.
+bool continueAfterPause(ScanState& state, FrontEnd& frontEnd) {
+  for (;;) {
+    frontEnd.pump();
+    const std::uint8_t rs = state.recoveryState.load(std::memory_order_relaxed);
+    if (rs == kRecoveryStopRequested) return false;
+    if (rs != kRecoveryPaused) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Visits every candidate from the highest sector down. Returns false when stopped.
+template <typename Action>
+bool visitCandidates(ScanState& state, FrontEnd& frontEnd, ScanPhase phase, Action&& act) {
+  const std::int64_t count = static_cast<std::int64_t>(state.candidateSectors.size());
+  for (std::int64_t i = count - 1; i >= 0; --i) {
+    if (!continueAfterPause(state, frontEnd)) return false;
+    const auto s = static_cast<std::int64_t>(state.candidateSectors[static_cast<std::size_t>(i)]);
+    const std::uint8_t t = state.candidateTypes[static_cast<std::size_t>(i)];
+    if (state.refreshDue()) {
+      ProgressReport r;
+      r.phase = phase;
+      r.sector = s;
+      r.carveStartSector = s;
+      r.done = count - 1 - i;
+      r.total = count;
+      r.candidates = static_cast<std::uint32_t>(count);
+      r.recovered = state.recoveredCount;
+      frontEnd.progress(r);
+    }
+    act(s, t);
+  }
+  return true;
+}
+
+void runCarver(CarverFn carver, CarveContext& ctx, std::int64_t s) {
+  if (carver != nullptr) carver(ctx, s * static_cast<std::int64_t>(ctx.state.geometry.bytesPerSector));
+}
+
+// Second pass and final sweep. Returns false when a stop request ended them.
+bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks) {
+  CarveContext ctx{state, frontEnd};
+  const std::uint32_t spc = clusterSectors(state);
+  const bool finished = visitCandidates(state, frontEnd, ScanPhase::SecondPass, [&](std::int64_t s, std::uint8_t t) {
+    if (t == kTypeFsMetadata) {
+      state.usedSectorMap.markSectorRun(sectorsToClusterEnd(s, state.clusterPhase, spc), s);
+      return;
+    }
+    runCarver(hooks.mainPassCarver(t), ctx, s);
+  });
+  if (!finished) return false;
+  return visitCandidates(state, frontEnd, ScanPhase::FinalSweep,
+                         [&](std::int64_t s, std::uint8_t t) { runCarver(hooks.finalSweepCarver(t), ctx, s); });
+}
+
+void markAllocated(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanSummary& summary) {
+  const AllocatedSpaceResult result = hooks.markAllocated(state, frontEnd);
+  if (result.ok) return;
+  state.freeSpaceOnly = false;
+  summary.freeSpaceMarkingFailed = true;
+  summary.disableFreeSpace = !result.cancelled;
+}
+
+}  // namespace
+
+ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace}; }
+
+std::int64_t sectorsToClusterEnd(std::int64_t s, std::uint32_t phase, std::uint32_t sectorsPerCluster) {
+  const std::int64_t spc = sectorsPerCluster == 0 ? 1 : sectorsPerCluster;
+  const std::int64_t into = (((s - static_cast<std::int64_t>(phase)) % spc) + spc) % spc;
+  return spc - into;
+}
+
+int validateScan(ScanState& state, const ScanRequest& request) {
+  if (!state.isOpen()) return 16;
+  if (state.typeFlags == 0) return 20;
+  if (!platform::isDirectory(request.outputFolder)) return 21;
+  const bool onSource = request.folderOnSource ? request.folderOnSource(request.outputFolder)
+                                               : defaultFolderOnSource(state, request.outputFolder);
+  if (onSource) return 22;
+  if (request.lists != nullptr) reapplyClusterSize(*request.lists, state.geometry);
+  state.outputFolder = request.outputFolder;
+  if (state.outputFolder.back() != '/') state.outputFolder += '/';
+  const std::uint32_t bps = state.geometry.bytesPerSector;
+  if (bps == 0 || bps > kMaxSectorSize) return 63;
+  if (request.startSector < 0 || request.startSector > request.endSector ||
+      request.endSector > state.geometry.lastSector)
+    return 23;
+  state.scanStartSector = request.startSector;
+  state.scanEndSector = request.endSector;
+  state.scanLength = request.endSector - request.startSector + 1;
+  if (!state.usedSectorMap.allocate(state.geometry.lastSector)) return 88;
+  return 0;
+}
+
+std::uint32_t estimateClusterPhase(ScanState& state, FrontEnd& frontEnd, std::uint32_t sectorsPerCluster) {
+  const std::uint32_t spc = sectorsPerCluster == 0 ? 1 : sectorsPerCluster;
+  auto& sectors = state.candidateSectors;
+  auto& types = state.candidateTypes;
+  const std::int64_t count = static_cast<std::int64_t>(sectors.size());
+
+  // Weights in half units: a JPEG without APP0/APP1 counts half, file-system metadata nothing.
+  std::vector<std::uint64_t> halves(spc, 0);
+  for (std::int64_t i = count - 1; i >= 0; --i) {
+    const auto k = static_cast<std::size_t>(i);
+    const std::uint8_t t = types[k];
+    if (t != kTypeFsMetadata) halves[sectors[k] % spc] += t == kTypeJpegOther ? 1 : 2;
+    reportEstimate(state, frontEnd, count - 1 - i);
+  }
+  std::uint32_t phase = 0;
+  for (std::uint32_t j = 1; j < spc; ++j) {
+    if (halves[j] > halves[phase]) phase = j;
+  }
+
+  // Keep the candidates at that offset, in order.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < sectors.size(); ++i) {
+    if (sectors[i] % spc != phase) continue;
+    sectors[kept] = sectors[i];
+    types[kept] = types[i];
+    ++kept;
+    reportEstimate(state, frontEnd, static_cast<std::int64_t>(i));
+  }
+  sectors.resize(kept);
+  types.resize(kept);
+  return phase;
+}
+
+ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& request, const ScanHooks& hooks) {
+  ScanSummary summary;
+  summary.refusal = validateScan(state, request);
+  if (summary.refusal != 0) {
+    frontEnd.showMessage(summary.refusal);
+    return summary;
+  }
+
+  state.scanCancelled = false;
+  state.freeSpaceOnly = request.freeSpaceOnly;
+  if (state.freeSpaceOnly) markAllocated(state, frontEnd, hooks, summary);
+  emptyCandidates(state);
+
+  if (state.scanCancelled.load()) {
+    summary.cancelled = true;
+  } else {
+    firstPass(state, frontEnd, hooks, summary);
+    const std::uint32_t spc = clusterSectors(state);
+    if (state.geometry.clusterOffset == -1 && spc > 1) {
+      state.clusterPhase = estimateClusterPhase(state, frontEnd, spc);
+    } else {
+      state.clusterPhase = state.geometry.clusterOffset == -1 ? 0u : static_cast<std::uint32_t>(state.geometry.clusterOffset) % spc;
+    }
+  }
+  summary.candidatesKept = state.candidateSectors.size();
+  summary.clusterPhase = state.clusterPhase;
+
+  // The second pass.
+  state.scanCancelled = true;
+  state.recoveryDialogClosable = false;
+  state.recoveryState = kRecoveryRunning;
+  state.recoveredCount = 0;
+  state.saveFailures = 0;
+  state.recoveredFiles.clear();
+  const bool finished = carveCandidates(state, frontEnd, hooks);
+  state.recoveryDialogClosable = true;
+  state.usedSectorMap.release();
+
+  summary.stopped = !finished || state.recoveryState.load() == kRecoveryStopRequested;
+  summary.recovered = state.recoveredCount;
+  summary.saveFailures = state.saveFailures;
+  ProgressReport done;
+  done.phase = ScanPhase::Done;
+  done.recovered = state.recoveredCount;
+  done.candidates = static_cast<std::uint32_t>(summary.candidatesKept);
+  frontEnd.progress(done);
+  emptyCandidates(state);
+  return summary;
+}
+
+}  // namespace vellumark
