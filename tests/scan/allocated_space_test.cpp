@@ -605,5 +605,55 @@ TEST(AllocatedSpaceTest, GarbageNeverCrashesOrHangs) {
   }
 }
 
+// Valid volumes with a few bytes of their metadata (boot sector, MFT record, root
+// directory, volume header) changed at random: the walks must end and stay in bounds.
+TEST(AllocatedSpaceTest, MutatedMetadataNeverCrashesOrHangs) {
+  struct Case {
+    ImageBuilder img;
+    std::uint8_t fs;
+    std::uint32_t spc;
+    std::int32_t clusterOffset;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> metadata;  // byte ranges to mutate
+  };
+  std::vector<Case> cases;
+  {
+    NtfsVolume v;
+    v.runs = {{40, 1}, {-1, 1}, {20, 1}};
+    v.dataSize = 8;
+    v.bitmap = {0x5A, 0xFF, 0, 0x81, 0xFF, 0xFF, 0x0F, 0xF0};
+    cases.push_back({v.build(), kFsNtfs, 8, 0, {{0, 512}, {4 * 4096 + 6 * 1024, 1024}}});
+  }
+  {
+    ExfatVolume v;
+    v.bitmap = patternedBitmap(60, 30);
+    cases.push_back({v.build(), kFsExfat, 4, 0, {{0, 512}, {v.clusterSector(4) * 512, 512}}});
+  }
+  {
+    std::vector<std::uint8_t> bitmap = patternedBitmap(88, 31);
+    cases.push_back({hfsPlusImage(4096, 700, bitmap, {{1, 1}}), kFsHfsPlus, 8, 0, {{1024, 512}}});
+  }
+  {
+    std::vector<std::uint32_t> entries;
+    cases.push_back({fat32Image(entries), kFsFat32, 1, 0, {{0, 512}, {32 * 512, 64}}});
+  }
+  std::mt19937 rng(99);
+  for (const Case& c : cases) {
+    const int rounds = c.img.sectorCount() > 2048 ? 60 : 300;  // fewer copies of the large image
+    for (int round = 0; round < rounds; ++round) {
+      ImageBuilder img = c.img;
+      const int flips = 1 + static_cast<int>(rng() % 8);
+      for (int i = 0; i < flips; ++i) {
+        const auto& range = c.metadata[rng() % c.metadata.size()];
+        img.bytes()[range.first + rng() % range.second] = static_cast<std::uint8_t>(rng());
+      }
+      ScanState state;
+      openWith(state, img, c.fs, c.spc, c.clusterOffset);
+      AllocatedSpaceResult r = mark(state);
+      EXPECT_FALSE(r.cancelled);
+      EXPECT_LE(state.usedSectorMap.countUsed(), static_cast<std::int64_t>(img.sectorCount()));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vellumark
