@@ -27,9 +27,8 @@ void Walk::markSectors(std::int64_t first, std::int64_t count) {
   state.usedSectorMap.markSectorRun(count, first);
 }
 
-void BitmapMarker::markCluster() {
-  if (cursor_ <= last_) map_.markSectorRun(std::min(spc_, last_ - cursor_ + 1), cursor_);
-  cursor_ += spc_;
+void BitmapMarker::markRun(std::int64_t first, std::int64_t count) {
+  if (first <= last_) map_.markSectorRun(std::min(count, last_ - first + 1), first);
 }
 
 void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
@@ -45,13 +44,19 @@ void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
       cursor_ += byteSectors;
       continue;
     }
+    // Neighbouring set bits become one run of sectors.
+    std::int64_t runStart = -1;
     for (int i = 0; i < 8; ++i) {
-      int bit = msbFirst_ ? 7 - i : i;
-      if ((b >> bit) & 1u)
-        markCluster();
-      else
-        cursor_ += spc_;
+      const int bit = msbFirst_ ? 7 - i : i;
+      if ((b >> bit) & 1u) {
+        if (runStart < 0) runStart = cursor_;
+      } else if (runStart >= 0) {
+        markRun(runStart, cursor_ - runStart);
+        runStart = -1;
+      }
+      cursor_ += spc_;
     }
+    if (runStart >= 0) markRun(runStart, cursor_ - runStart);
   }
 }
 

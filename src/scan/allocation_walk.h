@@ -67,7 +67,8 @@ class BitmapMarker {
   [[nodiscard]] std::int64_t cursor() const { return cursor_; }
 
  private:
-  void markCluster();
+  // Marks count sectors from first, never past the last sector.
+  void markRun(std::int64_t first, std::int64_t count);
   UsedSectorMap& map_;
   std::int64_t cursor_;
   std::int64_t last_;
