@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "source/volume_detection.h"
 
 namespace vellumark {
 
@@ -77,13 +78,7 @@ std::uint32_t sectorsForItem(int clusterItem, const VolumeGeometry& g) {
 }
 
 // The list item showing a cluster of the geometry's size; "0.5K" for a size it cannot show.
-int clusterItemFor(const VolumeGeometry& g) {
-  const std::uint64_t units = (static_cast<std::uint64_t>(g.sectorsPerCluster) * sectorSize(g)) >> 9;
-  for (int i = 0; i < kClusterItems; ++i) {
-    if (units == (1ull << i)) return i;
-  }
-  return 0;
-}
+int clusterItemFor(const VolumeGeometry& g) { return syncClusterSizeList(g.sectorsPerCluster, sectorSize(g)); }
 
 void syncClusterList(SelectionLists& lists, const VolumeGeometry& g) { lists.clusterItem = clusterItemFor(g); }
 

@@ -325,6 +325,17 @@ TEST_F(ScanDriverTest, UnreadableSectorsAreSkippedAndReadDirectlyWhereTheyCan) {
   EXPECT_EQ(carved('m'), (std::vector<std::int64_t>{300, 60}));
 }
 
+TEST_F(ScanDriverTest, ABadRegionCostsOneFailedWindowReadNotOnePerSector) {
+  open(400, {{300, kTypeOle2}});
+  memory->failReadsIn(10 * 512, 512);
+  const std::size_t before = memory->readCalls();
+  const ScanSummary s = scan();
+  EXPECT_EQ(s.sectorsUnreadable, 1);
+  // One failed window read, direct reads of sectors 0..10, then windows again from sector
+  // 11 (four of them for the rest): not a failing window read for each sector before 10.
+  EXPECT_LE(memory->readCalls() - before, 1u + 11u + 4u);
+}
+
 TEST_F(ScanDriverTest, FreeSpaceSkipsAllocatedSectors) {
   open(400, {{60, kTypeOle2}, {300, kTypeOle2}});
   gLog.markUpTo = 99;
