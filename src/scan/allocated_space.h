@@ -1,6 +1,8 @@
 #pragma once
 // Marking the sectors that the volume's own allocation data says are in use.
 
+#include <string_view>
+
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
 
@@ -9,6 +11,7 @@ namespace vellumark {
 struct AllocatedSpaceResult {
   bool ok = false;         // the allocation data was walked to its end
   bool cancelled = false;  // scanCancelled stopped the walk
+  std::string_view failure{};  // when neither: why the allocation data could not be used (static text)
 };
 
 // Marks in state.usedSectorMap (which must be allocated) every sector of every allocated
