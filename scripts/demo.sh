@@ -17,5 +17,10 @@ echo
 echo "== Rescue =="
 build/vellumark-cli rescue build/demo.img -o build/demo-rescued
 echo
-echo "== Recovered into build/demo-rescued =="
-ls -l build/demo-rescued
+echo "== Recovered into build/demo-rescued, matched with the documents that were on the volume =="
+manifest=tests/data/corpus/MANIFEST.tsv
+for f in build/demo-rescued/*; do
+  sum=$(sha256sum "$f" | cut -d' ' -f1)
+  original=$(awk -F'\t' -v s="$sum" '$4 == s { print $1 }' "$manifest")
+  printf '%-28s %8s bytes  %s\n' "$(basename "$f")" "$(stat -c %s "$f")" "${original:-(differs from every original)}"
+done
