@@ -5,6 +5,7 @@
 
 #include "scan/allocation_walk.h"
 #include "source/byte_reader.h"
+#include "source/fat_boot_sector.h"
 
 namespace vellumark::allocation {
 
@@ -33,17 +34,13 @@ bool readLayout(Walk& walk, Bytes boot, FatLayout& out) {
   const std::uint64_t bps = walk.geo.bytesPerSector;
   const std::uint64_t spc = walk.geo.sectorsPerCluster;
   out.entryBits = walk.geo.fsType == kFsFat12 ? 12 : walk.geo.fsType == kFsFat16 ? 16 : 32;
-  out.reservedSectors = le16(boot, 14);
-  const std::uint64_t fats = u8At(boot, 16);
-  const std::uint64_t rootEntries = le16(boot, 17);
-  out.media = u8At(boot, 21);
-  const std::uint64_t sectorsPerFat = out.entryBits == 32 ? le32(boot, 36) : le16(boot, 22);
-  std::uint64_t volumeSectors = le16(boot, 19);
-  if (volumeSectors == 0) volumeSectors = le32(boot, 32);
-  if (out.reservedSectors == 0 || fats == 0 || sectorsPerFat == 0) return false;
-
-  const std::uint64_t rootSectors = out.entryBits == 32 ? 0 : divideRoundingUp(rootEntries * 32, bps);
-  out.dataStart = out.reservedSectors + fats * sectorsPerFat + rootSectors;
+  const FatBootSector fat = decodeFatBootSector(boot, out.entryBits == 32);
+  out.reservedSectors = fat.reservedSectors;
+  out.media = fat.media;
+  const std::uint64_t sectorsPerFat = fat.sectorsPerFat;
+  std::uint64_t volumeSectors = fat.totalSectors;
+  if (out.reservedSectors == 0 || fat.fatCount == 0 || sectorsPerFat == 0) return false;
+  out.dataStart = fat.dataStart();
   out.fatOffset = out.reservedSectors * bps;
   out.fatBytes = sectorsPerFat * bps;
 

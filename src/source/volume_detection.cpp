@@ -4,6 +4,7 @@
 #include <array>
 
 #include "source/byte_reader.h"
+#include "source/fat_boot_sector.h"
 
 namespace vellumark {
 
@@ -15,11 +16,6 @@ constexpr std::uint16_t kBootSignature = 0xAA55;
 constexpr std::size_t kOemLabelAt = 3;
 constexpr std::size_t kBytesPerSectorAt = 11;
 constexpr std::size_t kSectorsPerClusterAt = 13;
-constexpr std::size_t kReservedSectorsAt = 14;
-constexpr std::size_t kFatCountAt = 16;
-constexpr std::size_t kRootEntriesAt = 17;
-constexpr std::size_t kFat16SectorsPerFatAt = 22;
-constexpr std::size_t kFat32SectorsPerFatAt = 36;
 constexpr std::size_t kFat16LabelAt = 54;
 constexpr std::size_t kFat32LabelAt = 82;
 constexpr std::size_t kExfatHeapOffsetAt = 88;
@@ -42,15 +38,13 @@ constexpr std::uint32_t kMaxSectorBytes = 4096;
 [[nodiscard]] std::uint64_t exfatPower(std::uint8_t shift) { return std::uint64_t{1} << (shift % 32u); }
 
 // FAT12, FAT16 and FAT32 share one geometry calculation once the type and the sectors per
-// FAT are known.
-[[nodiscard]] bool fatGeometry(Bytes boot, std::uint32_t sectorsPerFat, VolumeGeometry& out) {
-  out.bytesPerSector = le16(boot, kBytesPerSectorAt);
+// cluster are known. The data area starts after the reserved sectors, the FATs and the
+// root directory, which takes whole sectors even when its last one is only partly used.
+[[nodiscard]] bool fatGeometry(Bytes boot, bool fat32, VolumeGeometry& out) {
+  const FatBootSector fat = decodeFatBootSector(boot, fat32);
+  out.bytesPerSector = fat.bytesPerSector;
   if (out.bytesPerSector == 0) return false;
-  const std::uint64_t rootDirSectors = std::uint64_t{le16(boot, kRootEntriesAt)} * 32u / out.bytesPerSector;
-  // 64-bit sums: a corrupt FAT32 sector count times the FAT count must not wrap around.
-  const std::uint64_t dataStart = std::uint64_t{le16(boot, kReservedSectorsAt)} +
-                                  std::uint64_t{u8At(boot, kFatCountAt)} * sectorsPerFat + rootDirSectors;
-  out.clusterOffset = static_cast<std::int32_t>(dataStart % out.sectorsPerCluster);
+  out.clusterOffset = static_cast<std::int32_t>(fat.dataStart() % out.sectorsPerCluster);
   return true;
 }
 
@@ -58,14 +52,14 @@ constexpr std::uint32_t kMaxSectorBytes = 4096;
   out.fsType = bytesEqual(boot, kFat16LabelAt, "FAT12   ") ? kFsFat12 : kFsFat16;
   out.sectorsPerCluster = u8At(boot, kSectorsPerClusterAt);
   if (out.sectorsPerCluster < 1 || out.sectorsPerCluster > 128) return false;
-  return fatGeometry(boot, le16(boot, kFat16SectorsPerFatAt), out);
+  return fatGeometry(boot, false, out);
 }
 
 [[nodiscard]] bool detectFat32(Bytes boot, VolumeGeometry& out) {
   out.fsType = kFsFat32;
   out.sectorsPerCluster = u8At(boot, kSectorsPerClusterAt);
   if (out.sectorsPerCluster < 1 || out.sectorsPerCluster > 64) return false;
-  return fatGeometry(boot, le32(boot, kFat32SectorsPerFatAt), out);
+  return fatGeometry(boot, true, out);
 }
 
 [[nodiscard]] bool detectNtfs(Bytes boot, VolumeGeometry& out) {

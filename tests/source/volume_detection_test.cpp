@@ -160,6 +160,16 @@ TEST(FatDetection, RootDirectorySizeUsesTheDeclaredSectorSize) {
   EXPECT_EQ(d.geometry.clusterOffset, 9);
 }
 
+TEST(FatDetection, PartlyUsedLastRootDirectorySectorStillCounts) {
+  // 200 entries take 6,400 bytes: two 4096-byte sectors, the second partly used. The data
+  // area starts at 1 + 2 * 10 + 2 = 23, so clusters of 4 sectors begin at offset 3.
+  ImageBuilder b = fat16Boot({.bytesPerSector = 4096, .sectorsPerCluster = 4, .rootEntries = 200, .sectorsPerFat = 10});
+  b.putLe16(4094, 0xAA55);
+  Detection d = detect(b);
+  ASSERT_TRUE(d.recognised);
+  EXPECT_EQ(d.geometry.clusterOffset, 3);
+}
+
 TEST(FatDetection, LabelsAreExactAndCaseSensitive) {
   for (std::string_view label : {"FAT16  ", "fat16   ", "FAT16\0\0\0", "FAT     "}) {
     ImageBuilder b = fat16Boot({}, std::string_view(label.data(), 8));
