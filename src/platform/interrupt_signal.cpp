@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "platform/output_file.h"
+
 namespace vellumark::platform {
 
 namespace {
@@ -14,14 +16,16 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 
 struct sigaction gPrevious {};
 
-// Only async-signal-safe work here: an atomic increment, write(2) and _exit(2). Files being
-// written are never left under their final names (they are renamed into place only when
-// complete), so leaving at once loses nothing that was already saved.
+// Only async-signal-safe work here: an atomic increment, write(2), unlink(2) and _exit(2).
+// Files being written are never left under their final names (they are renamed into place
+// only when complete), and the temporary file of the one being written is removed, so
+// leaving at once loses nothing that was already saved and leaves nothing half-written.
 void onInterrupt(int) {
   const int n = gPresses.fetch_add(1, std::memory_order_relaxed) + 1;
   if (n >= 2) {
     static constexpr char kQuit[] = "\nvellumark-cli: interrupted again, quitting now\n";
     [[maybe_unused]] auto w = ::write(STDERR_FILENO, kQuit, sizeof kQuit - 1);
+    removeUnfinishedOutputFile();
     ::_exit(130);
   }
   static constexpr char kFirst[] =

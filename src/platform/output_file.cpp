@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -12,6 +14,23 @@
 namespace vellumark::platform {
 
 namespace {
+
+// The temporary path of the file being written, kept where a signal handler can read it
+// without allocating or locking. Only one output file is written at a time.
+char gUnfinishedPath[4096];
+std::atomic<bool> gHasUnfinished{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void noteUnfinished(const std::string& path) {
+  gHasUnfinished.store(false);
+  if (path.size() >= sizeof gUnfinishedPath) return;
+  std::memcpy(gUnfinishedPath, path.c_str(), path.size() + 1);
+  gHasUnfinished.store(true);
+}
+
+void forgetUnfinished(const std::string& path) {
+  if (gHasUnfinished.load() && path == gUnfinishedPath) gHasUnfinished.store(false);
+}
 
 // The folder part of a path ("." when it has none).
 std::string folderOf(const std::string& path) {
@@ -43,7 +62,10 @@ PendingOutputFile::~PendingOutputFile() { discard(); }
 void PendingOutputFile::discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+  if (!tempPath_.empty()) {
+    ::unlink(tempPath_.c_str());
+    forgetUnfinished(tempPath_);
+  }
   tempPath_.clear();
 }
 
@@ -82,6 +104,7 @@ Expected<bool> PendingOutputFile::commitAs(const std::string& finalPath) {
     discard();
     return error;
   }
+  forgetUnfinished(tempPath_);
   tempPath_.clear();
   return true;
 }
@@ -99,7 +122,9 @@ Expected<PendingOutputFile> createPendingOutputFile(const std::string& finalPath
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return OsError{errno, "create a file in " + folder};
   (void)::fchmod(fd, 0644);
-  return PendingOutputFile(fd, std::string(name.data()));
+  std::string tempPath(name.data());
+  noteUnfinished(tempPath);
+  return PendingOutputFile(fd, std::move(tempPath));
 }
 
 Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std::uint8_t> data) {
@@ -107,6 +132,10 @@ Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std:
   if (!pending) return pending.error();
   if (auto written = pending->write(data); !written) return written.error();
   return pending->commitAs(finalPath);
+}
+
+void removeUnfinishedOutputFile() noexcept {
+  if (gHasUnfinished.load()) ::unlink(gUnfinishedPath);
 }
 
 Expected<bool> removeFile(const std::string& path) {

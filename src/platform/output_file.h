@@ -52,6 +52,11 @@ class PendingOutputFile {
 // Writes data as the whole content of finalPath: temporary file, flush, rename.
 [[nodiscard]] Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std::uint8_t> data);
 
+// Removes the temporary file of the output file being written, if there is one. Safe to
+// call from a signal handler that ends the process at once, so that not even a hidden
+// partial file is left behind.
+void removeUnfinishedOutputFile() noexcept;
+
 // Removes a file; a file that does not exist is not an error.
 [[nodiscard]] Expected<bool> removeFile(const std::string& path);
 
