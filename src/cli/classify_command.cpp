@@ -127,34 +127,21 @@ struct ClassifyTotals {
   }
 };
 
-// Reads one sector of the range into state.sectorBuffer: through the read-ahead window, or,
-// in a stretch where the window could not be filled, sector by sector. False when the
-// sector cannot be read at all.
+// Reads one sector of the range into state.sectorBuffer. False when it cannot be read at all.
 class RangeReader {
  public:
-  explicit RangeReader(ScanState& state)
-      : state_(state),
-        bps_(state.geometry.bytesPerSector),
-        sectorsPerWindow_(static_cast<std::int64_t>(kReadWindowBytes / bps_)) {}
+  explicit RangeReader(ScanState& state) : state_(state), reader_(state) {}
 
-  [[nodiscard]] bool read(std::int64_t s) {
-    auto dest = std::span<std::uint8_t>(state_.sectorBuffer).first(bps_);
-    if (s > directUntil_ && readSource(state_, dest, s * static_cast<std::int64_t>(bps_)) == 0) return true;
-    // The window could not be filled here; read the rest of this stretch directly rather
-    // than retrying a 64 KiB read for each of its sectors.
-    if (s > directUntil_) directUntil_ = s + sectorsPerWindow_ - 1;
-    return readSector(state_, s, dest);
-  }
+  [[nodiscard]] bool read(std::int64_t s) { return reader_.read(s, sectorSpan()); }
 
   [[nodiscard]] std::span<const std::uint8_t> sector() const {
-    return std::span<const std::uint8_t>(state_.sectorBuffer).first(bps_);
+    return std::span<const std::uint8_t>(state_.sectorBuffer).first(state_.geometry.bytesPerSector);
   }
 
  private:
+  std::span<std::uint8_t> sectorSpan() { return std::span<std::uint8_t>(state_.sectorBuffer).first(state_.geometry.bytesPerSector); }
   ScanState& state_;
-  std::uint32_t bps_;
-  std::int64_t sectorsPerWindow_;
-  std::int64_t directUntil_ = -1;
+  SectorWalkReader reader_;
 };
 
 void writeSectorLine(BufferedOut& out, bool json, bool& firstJsonItem, std::int64_t s, std::uint8_t code) {

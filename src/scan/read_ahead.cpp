@@ -41,4 +41,16 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
   return 0;
 }
 
+bool SectorWalkReader::read(std::int64_t s, std::span<std::uint8_t> dest) {
+  const std::int64_t bps = state_.geometry.bytesPerSector;
+  const std::int64_t offset = s * bps;
+  if (offset >= directUntil_) {
+    if (readSource(state_, dest.first(static_cast<std::size_t>(bps)), offset) == 0) return true;
+    directUntil_ = offset + static_cast<std::int64_t>(kReadWindowBytes);
+  }
+  if (readSector(state_, s, dest)) return true;
+  directUntil_ = offset + bps;
+  return false;
+}
+
 }  // namespace vellumark

@@ -16,4 +16,20 @@ namespace vellumark {
 // the source could not read, and bytes past the end of the source are never delivered.
 [[nodiscard]] std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset);
 
+// Reads the sectors of a range one after another, as the first pass does: through the
+// read-ahead window, and directly where the window cannot be filled. A failed window read
+// means a bad sector somewhere in the next 64 KiB: the sectors up to it are read one by one,
+// and the window takes over again just past it, so one bad spot does not make every sector
+// before it fail a large read.
+class SectorWalkReader {
+ public:
+  explicit SectorWalkReader(ScanState& state) : state_(state) {}
+  // Reads sector s into dest (bytesPerSector bytes). False when it cannot be read at all.
+  [[nodiscard]] bool read(std::int64_t s, std::span<std::uint8_t> dest);
+
+ private:
+  ScanState& state_;
+  std::int64_t directUntil_ = -1;  // byte offset up to which sectors are read directly
+};
+
 }  // namespace vellumark

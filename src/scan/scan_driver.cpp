@@ -63,29 +63,13 @@ ProgressReport firstPassReport(const ScanState& state, std::int64_t s, const Sca
   return r;
 }
 
-// Reads sector s into the sector buffer: through the read-ahead window, or directly when
-// the window cannot deliver it. A failed window read means a bad sector somewhere in the next
-// 64 KiB: the sectors up to it are read one by one (directUntil), and the window takes over
-// again just past it, so the bad spot does not make every sector before it fail a large read.
-bool readScanSector(ScanState& state, std::int64_t s, std::span<std::uint8_t> buffer, std::int64_t& directUntil) {
-  const std::int64_t bps = state.geometry.bytesPerSector;
-  const std::int64_t offset = s * bps;
-  if (offset >= directUntil) {
-    if (readSource(state, buffer, offset) == 0) return true;
-    directUntil = offset + static_cast<std::int64_t>(kReadWindowBytes);
-  }
-  if (readSector(state, s, buffer)) return true;
-  directUntil = offset + bps;
-  return false;
-}
-
 // Classifies sector s and records it when something begins there. False when the
 // candidate lists cannot grow any more.
-bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, std::int64_t& directUntil,
+bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, SectorWalkReader& reader,
                    ScanSummary& summary) {
   std::span<std::uint8_t> buffer(state.sectorBuffer.data(), state.geometry.bytesPerSector);
   ++summary.sectorsExamined;
-  if (!readScanSector(state, s, buffer, directUntil)) {
+  if (!reader.read(s, buffer)) {
     ++summary.sectorsUnreadable;
     return true;
   }
@@ -111,14 +95,14 @@ void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, Sca
     s += (phase - s % spc + spc) % spc;
     step = spc;
   }
-  std::int64_t directUntil = -1;
+  SectorWalkReader reader(state);
   frontEnd.pump();
   for (; s <= state.scanEndSector; s += step) {
     if (state.scanCancelled.load(std::memory_order_relaxed)) {
       summary.cancelled = true;
       return;
     }
-    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, directUntil, summary)) {
+    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, reader, summary)) {
       summary.candidateListFull = true;
       return;
     }
