@@ -12,7 +12,7 @@
 #include "carvers/carver_registry.h"
 #include "scan/scan_state.h"
 #include "scan/type_codes.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 namespace {

@@ -169,6 +169,14 @@ std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCo
   return static_cast<std::int64_t>(state.recoveredFiles.size()) - 1;
 }
 
+std::uint32_t Carve::typeFlags() const { return ctx_.state.typeFlags; }
+std::uint32_t Carve::sectorsPerCluster() const {
+  const std::uint32_t spc = ctx_.state.geometry.sectorsPerCluster;
+  return spc == 0 ? 1 : spc;
+}
+std::uint32_t Carve::clusterPhase() const { return ctx_.state.clusterPhase; }
+std::int64_t Carve::scanEndSector() const { return ctx_.state.scanEndSector; }
+
 void Carve::reportProgress() {
   ScanState& state = ctx_.state;
   if (!state.refreshDue()) return;

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 
@@ -80,6 +80,11 @@ class Carve {
   [[nodiscard]] std::int64_t startOffset() const { return startOffset_; }
   [[nodiscard]] std::int64_t startSector() const { return startSector_; }
   [[nodiscard]] std::uint32_t bytesPerSector() const { return bytesPerSector_; }
+  // What carvers may know of the scan; a carver asks its Carve, never the scan state.
+  [[nodiscard]] std::uint32_t typeFlags() const;
+  [[nodiscard]] std::uint32_t sectorsPerCluster() const;  // 1 when unknown
+  [[nodiscard]] std::uint32_t clusterPhase() const;
+  [[nodiscard]] std::int64_t scanEndSector() const;       // inclusive
   [[nodiscard]] CarveContext& context() { return ctx_; }
 
  private:

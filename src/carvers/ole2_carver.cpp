@@ -6,18 +6,18 @@
 #include <vector>
 
 #include "carvers/carver_framework.h"
+#include "formats/ole2.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
 
 namespace {
 
-constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
-constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr std::int64_t kCfSector = 512;
-// Byte order mark FE FF followed by sector shift 9: only 512-byte compound sectors.
-constexpr std::uint32_t kByteOrderAndShift = 0x0009FFFE;
-constexpr std::int64_t kMaxDocumentBytes = 209'715'200;  // 200 MiB
+using ole2::kByteOrderAndShift;
+using ole2::kEndOfChain;
+using ole2::kFreeSector;
+using ole2::kMaxDocumentBytes;
+constexpr std::int64_t kCfSector = ole2::kSectorBytes;
 // Highest compound-file sector a FAT or DIFAT sector may have while the document length
 // is not known yet: the last one below 200 MiB.
 constexpr std::int64_t kInitialSectorLimit = 409'598;
@@ -26,8 +26,8 @@ constexpr std::int64_t kInitialSectorLimit = 409'598;
 // eats memory.
 constexpr std::size_t kMaxFatBytes = 4096 * kCfSector;
 constexpr std::size_t kMaxDirectoryBytes = 10'240;  // 20 sectors, 80 entries
-constexpr std::size_t kHeaderDifatEntries = 109;
-constexpr std::size_t kDirEntryBytes = 128;
+using ole2::kDirEntryBytes;
+using ole2::kHeaderDifatEntries;
 
 // Byte offset in the assembled file of the end of compound sector n.
 constexpr std::int64_t endOfSector(std::int64_t n) { return kCfSector * n + 2 * kCfSector; }
@@ -50,7 +50,7 @@ bool appendSector(Carve& carve, std::int64_t n, std::vector<std::uint8_t>& strea
 bool collectHeaderFat(Carve& carve, std::vector<std::uint8_t>& fat) {
   std::int64_t lastSeen = -1;
   for (std::size_t i = 0; i < kHeaderDifatEntries; ++i) {
-    const std::uint32_t e = le32(carve.bytes(), 76 + 4 * i);
+    const std::uint32_t e = le32(carve.bytes(), ole2::kHeaderDifatOffset + 4 * i);
     if (e == kFreeSector) break;
     if (e > kInitialSectorLimit || static_cast<std::int64_t>(e) <= lastSeen) return false;
     lastSeen = e;
@@ -62,20 +62,20 @@ bool collectHeaderFat(Carve& carve, std::vector<std::uint8_t>& fat) {
 // The FAT sectors listed in the DIFAT chain. The chain must be strictly increasing, which
 // also ends any loop in it.
 bool collectChainedFat(Carve& carve, std::vector<std::uint8_t>& fat) {
-  std::uint32_t d = le32(carve.bytes(), 68);
+  std::uint32_t d = le32(carve.bytes(), ole2::kFirstDifatSectorOffset);
   std::int64_t lastSeen = -1;
   while (d != kEndOfChain && d != kFreeSector) {
     if (d > kInitialSectorLimit || static_cast<std::int64_t>(d) <= lastSeen) return false;
     lastSeen = d;
     if (!carve.fetchUpTo(endOfSector(d))) return false;
     const std::size_t difat = static_cast<std::size_t>(kCfSector * d + kCfSector);
-    for (std::size_t i = 0; i < 127; ++i) {
+    for (std::size_t i = 0; i < ole2::kDifatEntriesPerSector; ++i) {
       const std::uint32_t e = le32(carve.bytes(), difat + 4 * i);
       if (e == kFreeSector) continue;
       if (e > kInitialSectorLimit) return false;
       if (!appendSector(carve, e, fat, kMaxFatBytes)) return false;
     }
-    d = le32(carve.bytes(), difat + 508);
+    d = le32(carve.bytes(), difat + ole2::kDifatNextOffset);
   }
   return true;
 }
@@ -94,7 +94,7 @@ std::int64_t documentLength(const std::vector<std::uint8_t>& fat) {
 // fails the document.
 bool collectDirectory(Carve& carve, const std::vector<std::uint8_t>& fat, std::int64_t sectorLimit,
                       std::vector<std::uint8_t>& dir) {
-  std::uint32_t d = le32(carve.bytes(), 48);
+  std::uint32_t d = le32(carve.bytes(), ole2::kFirstDirectorySectorOffset);
   while (d != kEndOfChain) {
     if (static_cast<std::int64_t>(d) > sectorLimit) return false;
     if (dir.size() >= kMaxDirectoryBytes) return false;
@@ -127,7 +127,7 @@ Content decideContent(const std::vector<std::uint8_t>& dir) {
   bool hasVersion = false;
   for (std::size_t off = 0; off + kDirEntryBytes <= dir.size(); off += kDirEntryBytes) {
     const Bytes entry = Bytes(dir).subspan(off, kDirEntryBytes);
-    const std::uint16_t n = le16(entry, 64);
+    const std::uint16_t n = le16(entry, ole2::kDirNameLengthOffset);
     if (n < 4 || n > 64) break;
     const std::size_t chars = (n - 2u) / 2u;
     if (nameIs(entry, chars, "EncryptionInfo")) hasEncryptionInfo = true;
@@ -163,9 +163,8 @@ std::string_view extensionFor(const Content& c, std::uint32_t typeFlags) {
 void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
-  static constexpr std::uint8_t kSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  if (!std::equal(std::begin(kSignature), std::end(kSignature), carve.bytes().begin())) return;
-  if (le32(carve.bytes(), 28) != kByteOrderAndShift) return;
+  if (!std::equal(ole2::kSignature.begin(), ole2::kSignature.end(), carve.bytes().begin())) return;
+  if (le32(carve.bytes(), ole2::kByteOrderAndShiftOffset) != kByteOrderAndShift) return;
 
   std::vector<std::uint8_t> fat;
   if (!collectHeaderFat(carve, fat) || !collectChainedFat(carve, fat)) return;
@@ -181,7 +180,7 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
 
   const Content content = decideContent(dir);
   carve.accept();
-  const std::string_view extension = extensionFor(content, ctx.state.typeFlags);
+  const std::string_view extension = extensionFor(content, carve.typeFlags());
   if (extension.empty()) return;
   const std::int64_t index = carve.saveDocument(extension, kTypeOle2, saved);
   if (index >= 0 && extension == ".DOC") afterWordDocumentSaved(ctx, static_cast<std::size_t>(index));

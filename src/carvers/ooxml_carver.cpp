@@ -3,18 +3,18 @@
 #include <string_view>
 
 #include "carvers/carver_framework.h"
+#include "formats/zip.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
 
 namespace {
 
-constexpr std::uint32_t kLocalHeader = 0x04034B50;
-constexpr std::uint32_t kCentralHeader = 0x02014B50;
-constexpr std::uint32_t kEndOfCentralDirectory = 0x06054B50;
-constexpr std::int64_t kMaxRecordBytes = 209'715'200;  // 200 MiB
-// Offsets in a package without ZIP64 records are 32-bit: nothing longer is a package.
-constexpr std::int64_t kMaxPackageBytes = std::int64_t{1} << 32;
+using zip::kCentralHeader;
+using zip::kEndOfCentralDirectory;
+using zip::kLocalHeader;
+using zip::kMaxRecordBytes;
+constexpr std::int64_t kMaxPackageBytes = zip::kMaxArchiveBytes;
 
 // The extension for a part name, when it lies in an application's part folder and that
 // family is selected; "" otherwise.
@@ -50,7 +50,7 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
       if (length <= kMaxRecordBytes && !carve.fetchUpTo(pos + length)) return;
       if (extension.empty() && length <= kMaxRecordBytes) {
         const std::size_t nameLength = le16(carve.bytes(), at + 28);
-        extension = extensionForPart(carve.bytes().subspan(at + 46, nameLength), ctx.state.typeFlags);
+        extension = extensionForPart(carve.bytes().subspan(at + 46, nameLength), carve.typeFlags());
       }
     } else if (signature == kEndOfCentralDirectory) {
       if (!carve.fetchUpTo(pos + 22)) return;

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "carvers/carve_context.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 

@@ -13,7 +13,7 @@
 #include "cli/terminal_front_end.h"
 #include "platform/interrupt_signal.h"
 #include "scan/display_timer.h"
-#include "scan/scan_driver.h"
+#include "driver/scan_driver.h"
 #include "scan/type_codes.h"
 #include "source/cluster_selection.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "scan/allocation_walk.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark::allocation {
 

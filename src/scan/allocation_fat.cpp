@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "scan/allocation_walk.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "source/fat_boot_sector.h"
 
 namespace vellumark::allocation {

@@ -5,7 +5,7 @@
 #include <array>
 
 #include "scan/allocation_walk.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark::allocation {
 

@@ -4,7 +4,9 @@
 #include <cstddef>
 
 #include "scan/type_codes.h"
-#include "source/byte_reader.h"
+#include "formats/ole2.h"
+#include "formats/zip.h"
+#include "util/byte_reader.h"
 
 // The tests run in one fixed order; the first that decides ends the classification. Most
 // tests depend on the first byte, so they are grouped by it: within one first byte the
@@ -21,7 +23,6 @@ constexpr std::size_t kFatEntryBytes = 32;
 constexpr std::uint32_t kMpeg2ClockLimit = 320000;
 constexpr std::uint32_t kTsMaxStep = 3200000;
 
-constexpr std::array<std::uint8_t, 8> kOle2Magic{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::array<std::uint8_t, 16> kAsfHeaderGuid{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                                       0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr std::array<std::uint8_t, 16> kAsfFilePropertiesGuid{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
@@ -30,7 +31,6 @@ constexpr std::array<std::uint8_t, 7> kRarMagic{0x52, 0x61, 0x72, 0x21, 0x1A, 0x
 constexpr std::array<std::uint8_t, 8> k7zMagic{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03};
 
 constexpr std::uint32_t kPngMagic = 0x89504E47;  // big-endian
-constexpr std::uint32_t kZipLocalHeader = 0x04034B50;
 constexpr std::uint32_t kFatEndMarker = 0xFFFFFFFF;
 
 template <std::size_t N>
@@ -72,7 +72,7 @@ template <std::size_t N>
       }
       return false;
     case 0xD0:
-      if (magicAt(s, 0, kOle2Magic)) {
+      if (magicAt(s, 0, ole2::kSignature)) {
         code = kTypeOle2;
         return true;
       }
@@ -231,9 +231,9 @@ template <std::size_t N>
     case 'R':
       return magicAt(s, 0, kRarMagic) && decide(kTypeRar);
     case 'P':
-      if (le32(s, 0) != kZipLocalHeader) return false;
-      if (bytesEqual(s, 30, "[Content_Types].xml")) return decide(kTypeOoxml);
-      if (bytesEqual(s, 30, "content/riffData.cdr")) return decide(kTypeCdrZip);
+      if (le32(s, 0) != zip::kLocalHeader) return false;
+      if (bytesEqual(s, zip::kLocalNameOffset, zip::kOoxmlFirstEntry)) return decide(kTypeOoxml);
+      if (bytesEqual(s, zip::kLocalNameOffset, zip::kCdrFirstEntry)) return decide(kTypeCdrZip);
       return decide(kTypeZip);
     case '7':
       return magicAt(s, 0, k7zMagic) && decide(kType7z);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "source/fat_boot_sector.h"
 
 namespace vellumark {

@@ -9,7 +9,7 @@
 #include "carvers/ooxml_carver.h"
 #include "carvers/recovered_output.h"
 #include "scan/type_codes.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <map>
 
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "support/image_builder.h"
 
 namespace vellumark {

@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "scan/allocated_space.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "support/file_system_images.h"
 #include "support/image_builder.h"
 

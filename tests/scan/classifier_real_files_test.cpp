@@ -11,7 +11,7 @@
 
 #include "scan/sector_classifier.h"
 #include "scan/type_codes.h"
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 #include "support/image_builder.h"
 
 namespace vellumark {

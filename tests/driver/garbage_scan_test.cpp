@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <random>
 
-#include "scan/scan_driver.h"
+#include "driver/scan_driver.h"
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
 #include "support/recording_front_end.h"

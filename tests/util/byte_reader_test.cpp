@@ -1,4 +1,4 @@
-#include "source/byte_reader.h"
+#include "util/byte_reader.h"
 
 #include <gtest/gtest.h>
 

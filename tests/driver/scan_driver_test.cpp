@@ -1,4 +1,4 @@
-#include "scan/scan_driver.h"
+#include "driver/scan_driver.h"
 
 #include <gtest/gtest.h>
 
