@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "carvers/carver_registry.h"
+#include "driver/carve_services.h"
 #include "scan/scan_state.h"
 #include "scan/type_codes.h"
 #include "util/byte_reader.h"
@@ -65,7 +66,8 @@ void runSecondPass(benchmark::State& bm, std::uint32_t typeFlags) {
   state.outputFolder = folder + "/";
   state.typeFlags = typeFlags;
   SilentFrontEnd frontEnd;
-  CarveContext ctx{state, frontEnd};
+  ScanCarveServices services(state, frontEnd);
+  CarveContext& ctx = services.context();
 
   std::uint64_t recoveredBytes = 0;
   std::uint64_t documentBytes = 0;

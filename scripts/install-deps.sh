@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config clang
   zlib1g-dev libjpeg62-turbo-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Tools the tests use to make real file systems and real files of many formats.

@@ -1,17 +1,83 @@
 #pragma once
-// What a carver is handed: the scan state (source, used-sector map, geometry, scan range,
-// counters) and the front end to report to.
+// What a carver is handed: the few services it needs, never the whole scan state.
+//
+// - claims: the used-sector map (claim, release, "next free sector at or after s");
+// - reader: source bytes through the read-ahead window;
+// - documents: writing a recovered document, with the counters;
+// - reporter: progress of the carve in hand, and why a candidate was turned down;
+// - settings: the scan's settings (families, sector and cluster geometry, scan range).
+//
+// The driver builds these over its scan state; tests and tools can build their own.
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
-#include "scan/front_end.h"
-#include "scan/scan_state.h"
+#include "scan/document_families.h"
+#include "scan/recovered_file.h"
+#include "scan/used_sector_map.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 
+// What a carve may know of the scan. Fixed for the length of one carve.
+struct CarveSettings {
+  std::uint32_t typeFlags = 0;          // document families to write
+  std::uint32_t bytesPerSector = 512;
+  std::uint32_t sectorsPerCluster = 1;  // never 0
+  std::uint32_t clusterPhase = 0;       // sector offset of cluster starts
+  std::int64_t scanEndSector = -1;      // inclusive: no carve steps past it
+};
+
+class CarveSettingsSource {
+ public:
+  virtual ~CarveSettingsSource() = default;
+  [[nodiscard]] virtual CarveSettings current() const = 0;
+};
+
+class CarveReader {
+ public:
+  virtual ~CarveReader() = default;
+  // Fills dest with the source bytes at byte offset. False when any of them cannot be read
+  // or lies past the scan range.
+  [[nodiscard]] virtual bool read(std::int64_t offset, std::span<std::uint8_t> dest) = 0;
+};
+
+// A document a carver hands over to be written.
+struct DocumentToSave {
+  std::int64_t startOffset = 0;    // byte offset of its first sector on the source
+  std::int64_t startSector = 0;
+  std::string_view extension;      // ".DOC", ".XLSX", ...
+  std::uint8_t typeCode = 0;
+};
+
+class DocumentSink {
+ public:
+  virtual ~DocumentSink() = default;
+  // Writes data as a recovered document under its output name: counted as recovered when
+  // written, as a save failure when not. Returns its index in the list of recovered files,
+  // or -1 when nothing was written.
+  [[nodiscard]] virtual std::int64_t save(const DocumentToSave& document, Bytes data) = 0;
+  // A recovered file by index, for steps that follow the save (renaming); null if none.
+  [[nodiscard]] virtual const RecoveredFile* recovered(std::size_t index) const = 0;
+};
+
+class CarveReporter {
+ public:
+  virtual ~CarveReporter() = default;
+  // The carve that began at startSector has reached sector; cheap to call per sector (the
+  // reporter refreshes the display only when it is due).
+  virtual void carving(std::int64_t startSector, std::int64_t sector) = 0;
+  // The candidate at startSector was turned down, and why (a fixed text).
+  virtual void rejected(std::int64_t startSector, std::string_view reason) = 0;
+};
+
 struct CarveContext {
-  ScanState& state;
-  FrontEnd& frontEnd;
+  UsedSectorMap& claims;
+  CarveReader& reader;
+  DocumentSink& documents;
+  CarveReporter& reporter;
+  const CarveSettingsSource& settings;
 };
 
 // A carver traces (and for documents, writes) the file that begins at a byte offset.

@@ -5,36 +5,28 @@
 #include <cstring>
 #include <new>
 
-#include "carvers/recovered_output.h"
-#include "scan/read_ahead.h"
-#include "source/source_fields.h"
-
 namespace vellumark {
 
 namespace {
 
-// One sector at offset. The read-ahead window fails as a whole when any sector in it cannot
-// be read, so a failure there is retried as a direct read of just this sector: a bad sector
-// nearby must not cost a document that does not need it.
-bool readOneSector(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset) {
-  if (readSource(state, dest, offset) == 0) return true;
-  const std::int64_t limit = (state.scanEndSector + 1) * static_cast<std::int64_t>(state.geometry.bytesPerSector);
-  if (!state.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
-  auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
-  return got && *got == dest.size();
-}
+constexpr std::uint32_t kMaxSectorBytes = 4096;
 
 }  // namespace
 
 Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
     : ctx_(ctx),
+      settings_(ctx.settings.current()),
       startOffset_(startOffset),
       startSector_(0),
-      bytesPerSector_(ctx.state.geometry.bytesPerSector),
+      bytesPerSector_(settings_.bytesPerSector),
       readOffset_(startOffset) {
-  if (bytesPerSector_ == 0 || bytesPerSector_ > kMaxSectorSize || startOffset < 0) return;
+  if (settings_.sectorsPerCluster == 0) settings_.sectorsPerCluster = 1;
+  if (bytesPerSector_ == 0 || bytesPerSector_ > kMaxSectorBytes || startOffset < 0) return;
   startSector_ = startOffset / bytesPerSector_;
-  if (ctx_.state.usedSectorMap.isSectorUsed(startSector_)) return;
+  if (ctx_.claims.isSectorUsed(startSector_)) {
+    ctx_.reporter.rejected(startSector_, "its first sector belongs to a file traced earlier");
+    return;
+  }
   active_ = true;
   if (!claimNextFreeSector()) return;
   try {
@@ -48,30 +40,21 @@ Carve::~Carve() {
   if (!active_) return;
   if (accepted_) {
     claimClusterSlack();
-  } else {
-    releaseClaims();
+    return;
   }
+  releaseClaims();
+  ctx_.reporter.rejected(startSector_, reason_.empty() ? std::string_view("not accepted by its format") : reason_);
 }
 
 bool Carve::claimNextFreeSector() {
-  const ScanState& state = ctx_.state;
-  const UsedSectorMap& map = state.usedSectorMap;
-  const std::vector<std::uint8_t>& bits = map.bytes();
-  const std::int64_t last = std::min(state.scanEndSector, map.sectorCount() - 1);
-  std::int64_t sector = readOffset_ / bytesPerSector_;
-  while (sector <= last) {
-    // Whole bytes of claimed sectors are stepped over at once.
-    if ((sector & 7) == 0 && bits[static_cast<std::size_t>(sector >> 3)] == 0xFF && sector + 8 <= last + 1) {
-      sector += 8;
-      readOffset_ += 8 * static_cast<std::int64_t>(bytesPerSector_);
-      continue;
-    }
-    if (!map.isSectorUsed(sector)) break;
-    ++sector;
-    readOffset_ += bytesPerSector_;
+  const std::int64_t current = readOffset_ / bytesPerSector_;
+  const std::int64_t sector = ctx_.claims.nextFreeSector(current, settings_.scanEndSector);
+  if (sector < 0) {
+    if (reason_.empty()) reason_ = "the scan range ended before the file did";
+    return false;
   }
-  if (sector > last) return false;
-  ctx_.state.usedSectorMap.markSector(sector);
+  readOffset_ += (sector - current) * static_cast<std::int64_t>(bytesPerSector_);
+  ctx_.claims.markSector(sector);
   if (!claimed_.empty() && claimed_.back().first + claimed_.back().count == sector) {
     ++claimed_.back().count;
   } else {
@@ -90,10 +73,10 @@ bool Carve::readNextSector() {
   if (filled_ >= keptFrom_) {
     const std::size_t at = static_cast<std::size_t>(filled_ - keptFrom_);
     reserve(at + bytesPerSector_);
-    if (!readOneSector(ctx_.state, std::span(buffer_.get() + at, bytesPerSector_), readOffset_)) return false;
+    if (!readSectorAt(std::span(buffer_.get() + at, bytesPerSector_))) return false;
   } else {
-    std::array<std::uint8_t, kMaxSectorSize> staging{};
-    if (!readOneSector(ctx_.state, std::span(staging.data(), bytesPerSector_), readOffset_)) return false;
+    std::array<std::uint8_t, kMaxSectorBytes> staging{};
+    if (!readSectorAt(std::span(staging.data(), bytesPerSector_))) return false;
     const std::int64_t keep = filled_ + bps - keptFrom_;
     if (keep > 0) {
       reserve(static_cast<std::size_t>(keep));
@@ -106,6 +89,12 @@ bool Carve::readNextSector() {
   return true;
 }
 
+bool Carve::readSectorAt(std::span<std::uint8_t> dest) {
+  if (ctx_.reader.read(readOffset_, dest)) return true;
+  reason_ = "a sector of it could not be read";
+  return false;
+}
+
 bool Carve::fetchUpTo(std::int64_t target) {
   if (!started_) return false;
   try {
@@ -115,9 +104,18 @@ bool Carve::fetchUpTo(std::int64_t target) {
       reportProgress();
     }
   } catch (const std::bad_alloc&) {
+    reason_ = "not enough memory to assemble it";
     return false;
   }
   return true;
+}
+
+Bytes Carve::need(std::int64_t offset, std::size_t n) {
+  if (offset < keptFrom_ || !fetchUpTo(offset + static_cast<std::int64_t>(n))) return {};
+  const Bytes held = bytes();
+  const auto at = static_cast<std::size_t>(offset - keptFrom_);
+  if (!fits(held, at, n)) return {};
+  return held.subspan(at, n);
 }
 
 bool Carve::claimUpTo(std::int64_t length) {
@@ -158,46 +156,14 @@ void Carve::reserve(std::size_t bytes) {
 std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {
   const Bytes held = bytes();
   if (keptFrom_ != 0 || length < 0 || static_cast<std::uint64_t>(length) > held.size()) return -1;
-  ScanState& state = ctx_.state;
-  std::string path = recoveredFileName(state.outputFolder, startOffset_, extension);
-  if (!saveRecovered(ctx_, path, held.first(static_cast<std::size_t>(length)))) {
-    ++state.saveFailures;
-    return -1;
-  }
-  ++state.recoveredCount;
-  state.recoveredFiles.push_back(RecoveredFile{std::move(path), static_cast<std::uint64_t>(length), startSector_, typeCode});
-  return static_cast<std::int64_t>(state.recoveredFiles.size()) - 1;
+  const DocumentToSave document{startOffset_, startSector_, extension, typeCode};
+  return ctx_.documents.save(document, held.first(static_cast<std::size_t>(length)));
 }
 
-std::uint32_t Carve::typeFlags() const { return ctx_.state.typeFlags; }
-std::uint32_t Carve::sectorsPerCluster() const {
-  const std::uint32_t spc = ctx_.state.geometry.sectorsPerCluster;
-  return spc == 0 ? 1 : spc;
-}
-std::uint32_t Carve::clusterPhase() const { return ctx_.state.clusterPhase; }
-std::int64_t Carve::scanEndSector() const { return ctx_.state.scanEndSector; }
-
-void Carve::reportProgress() {
-  ScanState& state = ctx_.state;
-  if (!state.refreshDue()) return;
-  ProgressReport report;
-  report.phase = ScanPhase::SecondPass;
-  report.sector = readOffset_ / bytesPerSector_;
-  report.carveStartSector = startSector_;
-  report.recovered = state.recoveredCount;
-  // Candidates are visited from the highest down: those above this one are done. The list
-  // is ascending, so a long carve shows the same progress as the loop that called it.
-  const auto& candidates = state.candidateSectors;
-  const auto above = std::upper_bound(candidates.begin(), candidates.end(), static_cast<std::uint64_t>(startSector_));
-  report.total = static_cast<std::int64_t>(candidates.size());
-  report.done = static_cast<std::int64_t>(candidates.end() - above);
-  report.candidates = static_cast<std::uint32_t>(candidates.size());
-  ctx_.frontEnd.progress(report);
-  ctx_.frontEnd.pump();
-}
+void Carve::reportProgress() { ctx_.reporter.carving(startSector_, readOffset_ / bytesPerSector_); }
 
 void Carve::releaseClaims() {
-  UsedSectorMap& map = ctx_.state.usedSectorMap;
+  UsedSectorMap& map = ctx_.claims;
   for (const Run& run : claimed_)
     for (std::int64_t i = 0; i < run.count; ++i) map.clearSector(run.first + i);
   claimed_.clear();
@@ -206,10 +172,10 @@ void Carve::releaseClaims() {
 // Claims the sectors from the next unread one up to the next cluster boundary: the slack
 // of the file's last cluster, which holds nothing another file could own.
 void Carve::claimClusterSlack() {
-  const std::int64_t spc = ctx_.state.geometry.sectorsPerCluster;
+  const std::int64_t spc = settings_.sectorsPerCluster;
   if (spc <= 1) return;
-  const std::int64_t phase = ctx_.state.clusterPhase;
-  for (std::int64_t s = readOffset_ / bytesPerSector_; (s - phase) % spc > 0; ++s) ctx_.state.usedSectorMap.markSector(s);
+  const std::int64_t phase = settings_.clusterPhase;
+  for (std::int64_t s = readOffset_ / bytesPerSector_; (s - phase) % spc > 0; ++s) ctx_.claims.markSector(s);
 }
 
 }  // namespace vellumark

@@ -16,10 +16,12 @@
 // - on every way out (return, exception) the closing rule runs: an accepted file keeps its
 //   claims and also claims the rest of its last cluster; anything else releases every
 //   sector the carve took, the start sector included;
-// - progress is reported whenever the display tick has moved.
+// - progress is reported as the carve moves on;
+// - a carve that is not accepted tells the reporter why (reject() names the reason).
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,19 @@ class Carve {
   // with long bodies that need not be held. Offsets only grow.
   void discardBefore(std::int64_t offset);
 
+  // Positioned reads on the file: assembles the file up to offset + n and gives the n bytes
+  // at file offset `offset`. Empty when they cannot be had (the carve ran out of sectors or
+  // they were discarded). Valid until the next fetch.
+  [[nodiscard]] Bytes need(std::int64_t offset, std::size_t n);
+  // The same for one field: nullopt when it cannot be had.
+  [[nodiscard]] std::optional<std::uint8_t> u8At(std::int64_t offset) { return field(offset, 1, vellumark::u8At); }
+  [[nodiscard]] std::optional<std::uint16_t> le16At(std::int64_t offset) { return field(offset, 2, le16); }
+  [[nodiscard]] std::optional<std::uint32_t> le32At(std::int64_t offset) { return field(offset, 4, le32); }
+  [[nodiscard]] std::optional<std::uint64_t> le64At(std::int64_t offset) { return field(offset, 8, le64); }
+  [[nodiscard]] std::optional<std::uint16_t> be16At(std::int64_t offset) { return field(offset, 2, be16); }
+  [[nodiscard]] std::optional<std::uint32_t> be32At(std::int64_t offset) { return field(offset, 4, be32); }
+  [[nodiscard]] std::optional<std::uint64_t> be64At(std::int64_t offset) { return field(offset, 8, be64); }
+
   // The file as assembled: bytes()[i] is file byte keptFrom() + i. Valid until the next
   // fetchUpTo or discardBefore.
   [[nodiscard]] Bytes bytes() const;
@@ -71,6 +86,10 @@ class Carve {
   // rest of the last cluster.
   void accept() { accepted_ = true; }
 
+  // The format turns the candidate down, for this reason (a fixed text, shown to users who
+  // ask why a document start gave no document). The last reason given is the one reported.
+  void reject(std::string_view reason) { reason_ = reason; }
+
   // Saves the first `length` assembled bytes (which must all be held) as a recovered
   // document under its output name with this extension. Counts it in recoveredCount and
   // recoveredFiles when written, in saveFailures when not. Returns the index of the new
@@ -80,11 +99,12 @@ class Carve {
   [[nodiscard]] std::int64_t startOffset() const { return startOffset_; }
   [[nodiscard]] std::int64_t startSector() const { return startSector_; }
   [[nodiscard]] std::uint32_t bytesPerSector() const { return bytesPerSector_; }
-  // What carvers may know of the scan; a carver asks its Carve, never the scan state.
-  [[nodiscard]] std::uint32_t typeFlags() const;
-  [[nodiscard]] std::uint32_t sectorsPerCluster() const;  // 1 when unknown
-  [[nodiscard]] std::uint32_t clusterPhase() const;
-  [[nodiscard]] std::int64_t scanEndSector() const;       // inclusive
+  // What carvers may know of the scan.
+  [[nodiscard]] const CarveSettings& settings() const { return settings_; }
+  [[nodiscard]] std::uint32_t typeFlags() const { return settings_.typeFlags; }
+  [[nodiscard]] std::uint32_t sectorsPerCluster() const { return settings_.sectorsPerCluster; }
+  [[nodiscard]] std::uint32_t clusterPhase() const { return settings_.clusterPhase; }
+  [[nodiscard]] std::int64_t scanEndSector() const { return settings_.scanEndSector; }
   [[nodiscard]] CarveContext& context() { return ctx_; }
 
  private:
@@ -92,7 +112,14 @@ class Carve {
   // scan range.
   [[nodiscard]] bool claimNextFreeSector();
   [[nodiscard]] bool readNextSector();
+  [[nodiscard]] bool readSectorAt(std::span<std::uint8_t> dest);
   void reportProgress();
+  template <typename T>
+  [[nodiscard]] std::optional<T> field(std::int64_t offset, std::size_t width, T (*decode)(Bytes, std::size_t)) {
+    const Bytes b = need(offset, width);
+    if (b.size() != width) return std::nullopt;
+    return decode(b, 0);
+  }
   void releaseClaims();
   void claimClusterSlack();
 
@@ -102,6 +129,7 @@ class Carve {
   };
 
   CarveContext& ctx_;
+  CarveSettings settings_;
   std::int64_t startOffset_;
   std::int64_t startSector_;
   std::uint32_t bytesPerSector_;
@@ -117,6 +145,7 @@ class Carve {
   bool active_ = false;            // passed the claim test: the closing rule applies
   bool started_ = false;
   bool accepted_ = false;
+  std::string_view reason_;
 
   void reserve(std::size_t bytes);
 };

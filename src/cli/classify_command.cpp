@@ -127,20 +127,16 @@ struct ClassifyTotals {
   }
 };
 
-// Reads one sector of the range into state.sectorBuffer. False when it cannot be read at all.
+// Reads one sector of the range into its own buffer. False when it cannot be read at all.
 class RangeReader {
  public:
-  explicit RangeReader(ScanState& state) : state_(state), reader_(state) {}
+  explicit RangeReader(ScanState& state) : buffer_(state.geometry.bytesPerSector), reader_(state) {}
 
-  [[nodiscard]] bool read(std::int64_t s) { return reader_.read(s, sectorSpan()); }
-
-  [[nodiscard]] std::span<const std::uint8_t> sector() const {
-    return std::span<const std::uint8_t>(state_.sectorBuffer).first(state_.geometry.bytesPerSector);
-  }
+  [[nodiscard]] bool read(std::int64_t s) { return reader_.read(s, buffer_); }
+  [[nodiscard]] std::span<const std::uint8_t> sector() const { return buffer_; }
 
  private:
-  std::span<std::uint8_t> sectorSpan() { return std::span<std::uint8_t>(state_.sectorBuffer).first(state_.geometry.bytesPerSector); }
-  ScanState& state_;
+  std::vector<std::uint8_t> buffer_;
   SectorWalkReader reader_;
 };
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <sstream>
 
+#include "app/refusal_text.h"
 #include "app/text_table.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
@@ -41,14 +42,13 @@ int refuse(std::string_view text, int status) {
   return status;
 }
 
-// Exit status for a refusal of the scan driver, by text entry.
-int statusForRefusal(int entry) {
-  switch (entry) {
-    case 20:
-    case 21:
-    case 22:
-    case 23:
-    case 70: return kExitBadInput;
+// Exit status for a refusal of the scan driver.
+int statusForRefusal(ScanRefusal refusal) {
+  switch (refusal) {
+    case ScanRefusal::NoFamilies:
+    case ScanRefusal::NoOutputFolder:
+    case ScanRefusal::OutputOnSource:
+    case ScanRefusal::BadRange: return kExitBadInput;
     default: return kExitFailure;
   }
 }
@@ -182,7 +182,10 @@ int runRescue(const RescueOptions& o) {
     DisplayTimer timer(state);
     summary = runScan(state, frontEnd, request);
   }
-  if (summary.refusal != 0) return statusForRefusal(summary.refusal);
+  if (summary.refusal != ScanRefusal::None) {
+    frontEnd.showMessage(refusalTextEntry(summary.refusal));
+    return statusForRefusal(summary.refusal);
+  }
   if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())
     frontEnd.warn("the allocation data could not be read; the whole range was scanned");
   if (summary.sectorsUnreadable > 0)

@@ -98,7 +98,7 @@ void TerminalFrontEnd::pump() {
   const int presses = interrupts_->presses();
   if (presses <= handledPresses_) return;
   handledPresses_ = presses;
-  if (state_.recoveryDialogClosable)
+  if (state_.carvingOver())
     state_.scanCancelled = true;
   else
     state_.recoveryState = kRecoveryStopRequested;

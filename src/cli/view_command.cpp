@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <vector>
 
 #include "app/text_table.h"
 #include "cli/cli_support.h"
@@ -25,13 +26,12 @@ int runView(const ViewOptions& opt) {
     std::cerr << uiText(19) << "\n";
     return kExitBadInput;
   }
-  if (!readSector(state, s, state.sectorBuffer)) {
+  std::vector<std::uint8_t> buffer(state.geometry.bytesPerSector);
+  if (!readSector(state, s, buffer)) {
     std::cerr << "vellumark-cli: sector " << s << " cannot be read\n";
     return kExitFailure;
   }
-  state.viewSector = s;
-  auto sector = std::span<const std::uint8_t>(state.sectorBuffer).first(state.geometry.bytesPerSector);
-  for (const std::string& line : hexDumpLines(sector)) std::cout << line << "\n";
+  for (const std::string& line : hexDumpLines(buffer)) std::cout << line << "\n";
   return kExitOk;
 }
 

@@ -5,10 +5,8 @@
 #include <new>
 #include <thread>
 
-#include "carvers/carver_registry.h"
 #include "platform/storage_topology.h"
 #include "scan/read_ahead.h"
-#include "scan/sector_classifier.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -66,8 +64,7 @@ ProgressReport firstPassReport(const ScanState& state, std::int64_t s, const Sca
 // Classifies sector s and records it when something begins there. False when the
 // candidate lists cannot grow any more.
 bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, SectorWalkReader& reader,
-                   ScanSummary& summary) {
-  std::span<std::uint8_t> buffer(state.sectorBuffer.data(), state.geometry.bytesPerSector);
+                   std::span<std::uint8_t> buffer, ScanSummary& summary) {
   ++summary.sectorsExamined;
   if (!reader.read(s, buffer)) {
     ++summary.sectorsUnreadable;
@@ -96,13 +93,14 @@ void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, Sca
     step = spc;
   }
   SectorWalkReader reader(state);
+  std::vector<std::uint8_t> buffer(state.geometry.bytesPerSector);
   frontEnd.pump();
   for (; s <= state.scanEndSector; s += step) {
     if (state.scanCancelled.load(std::memory_order_relaxed)) {
       summary.cancelled = true;
       return;
     }
-    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, reader, summary)) {
+    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, reader, buffer, summary)) {
       summary.candidateListFull = true;
       return;
     }
@@ -159,24 +157,30 @@ bool visitCandidates(ScanState& state, FrontEnd& frontEnd, ScanPhase phase, Acti
   return true;
 }
 
-void runCarver(CarverFn carver, CarveContext& ctx, std::int64_t s) {
-  if (carver != nullptr) carver(ctx, s * static_cast<std::int64_t>(ctx.state.geometry.bytesPerSector));
+void runCarver(CarverFn carver, ScanCarveServices& services, const ScanState& state, std::int64_t s, std::uint8_t t) {
+  if (carver == nullptr) return;
+  services.setCandidateType(t);
+  carver(services.context(), s * static_cast<std::int64_t>(state.geometry.bytesPerSector));
 }
 
 // Second pass and final sweep. Returns false when a stop request ended them.
-bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks) {
-  CarveContext ctx{state, frontEnd};
+bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanCarveServices& services) {
   const std::uint32_t spc = clusterSectors(state);
+  state.phase = ScanPhase::SecondPass;
+  services.setPhase(ScanPhase::SecondPass);
   const bool finished = visitCandidates(state, frontEnd, ScanPhase::SecondPass, [&](std::int64_t s, std::uint8_t t) {
     if (t == kTypeFsMetadata) {
       state.usedSectorMap.markSectorRun(sectorsToClusterEnd(s, state.clusterPhase, spc), s);
       return;
     }
-    runCarver(hooks.mainPassCarver(t), ctx, s);
+    runCarver(hooks.mainPassCarver(t), services, state, s, t);
   });
   if (!finished) return false;
-  return visitCandidates(state, frontEnd, ScanPhase::FinalSweep,
-                         [&](std::int64_t s, std::uint8_t t) { runCarver(hooks.finalSweepCarver(t), ctx, s); });
+  state.phase = ScanPhase::FinalSweep;
+  services.setPhase(ScanPhase::FinalSweep);
+  return visitCandidates(state, frontEnd, ScanPhase::FinalSweep, [&](std::int64_t s, std::uint8_t t) {
+    runCarver(hooks.finalSweepCarver(t), services, state, s, t);
+  });
 }
 
 void markAllocated(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanSummary& summary) {
@@ -189,34 +193,32 @@ void markAllocated(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks,
 
 }  // namespace
 
-ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace}; }
-
 std::int64_t sectorsToClusterEnd(std::int64_t s, std::uint32_t phase, std::uint32_t sectorsPerCluster) {
   const std::int64_t spc = sectorsPerCluster == 0 ? 1 : sectorsPerCluster;
   const std::int64_t into = (((s - static_cast<std::int64_t>(phase)) % spc) + spc) % spc;
   return spc - into;
 }
 
-int validateScan(ScanState& state, const ScanRequest& request) {
-  if (!state.isOpen()) return 16;
-  if (state.typeFlags == 0) return 20;
-  if (!platform::isDirectory(request.outputFolder)) return 21;
+ScanRefusal validateScan(ScanState& state, const ScanRequest& request) {
+  if (!state.isOpen()) return ScanRefusal::NoSource;
+  if (state.typeFlags == 0) return ScanRefusal::NoFamilies;
+  if (!platform::isDirectory(request.outputFolder)) return ScanRefusal::NoOutputFolder;
   const bool onSource = request.folderOnSource ? request.folderOnSource(request.outputFolder)
                                                : defaultFolderOnSource(state, request.outputFolder);
-  if (onSource) return 22;
+  if (onSource) return ScanRefusal::OutputOnSource;
   if (request.lists != nullptr) reapplyClusterSize(*request.lists, state.geometry);
   state.outputFolder = request.outputFolder;
   if (state.outputFolder.back() != '/') state.outputFolder += '/';
   const std::uint32_t bps = state.geometry.bytesPerSector;
-  if (bps == 0 || bps > kMaxSectorSize) return 63;
+  if (bps == 0 || bps > kMaxSectorSize) return ScanRefusal::BadSectorSize;
   if (request.startSector < 0 || request.startSector > request.endSector ||
       request.endSector > state.geometry.lastSector)
-    return 23;
+    return ScanRefusal::BadRange;
   state.scanStartSector = request.startSector;
   state.scanEndSector = request.endSector;
   state.scanLength = request.endSector - request.startSector + 1;
-  if (!state.usedSectorMap.allocate(state.geometry.lastSector)) return 88;
-  return 0;
+  if (!state.usedSectorMap.allocate(state.geometry.lastSector)) return ScanRefusal::NoMemory;
+  return ScanRefusal::None;
 }
 
 std::uint32_t estimateClusterPhase(ScanState& state, FrontEnd& frontEnd, std::uint32_t sectorsPerCluster) {
@@ -255,21 +257,23 @@ std::uint32_t estimateClusterPhase(ScanState& state, FrontEnd& frontEnd, std::ui
 ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& request, const ScanHooks& hooks) {
   ScanSummary summary;
   summary.refusal = validateScan(state, request);
-  if (summary.refusal != 0) {
-    frontEnd.showMessage(summary.refusal);
-    return summary;
-  }
+  if (summary.refusal != ScanRefusal::None) return summary;
 
   state.scanCancelled = false;
   state.freeSpaceOnly = request.freeSpaceOnly;
-  if (state.freeSpaceOnly) markAllocated(state, frontEnd, hooks, summary);
+  if (state.freeSpaceOnly) {
+    state.phase = ScanPhase::MarkingAllocated;
+    markAllocated(state, frontEnd, hooks, summary);
+  }
   emptyCandidates(state);
 
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
   } else {
+    state.phase = ScanPhase::FirstPass;
     firstPass(state, frontEnd, hooks, summary);
     const std::uint32_t spc = clusterSectors(state);
+    state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
       state.clusterPhase = estimateClusterPhase(state, frontEnd, spc);
     } else {
@@ -281,14 +285,16 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
 
   // The second pass.
   state.scanCancelled = true;
-  state.recoveryDialogClosable = false;
+  state.phase = ScanPhase::SecondPass;
   state.recoveryState = kRecoveryRunning;
   state.recoveredCount = 0;
   state.saveFailures = 0;
   state.recoveredFiles.clear();
-  const bool finished = carveCandidates(state, frontEnd, hooks);
-  state.recoveryDialogClosable = true;
+  ScanCarveServices services(state, frontEnd);
+  const bool finished = carveCandidates(state, frontEnd, hooks, services);
+  state.phase = ScanPhase::Done;
   state.usedSectorMap.release();
+  summary.rejections = services.takeRejections();
 
   summary.stopped = !finished || state.recoveryState.load() == kRecoveryStopRequested;
   summary.recovered = state.recoveredCount;

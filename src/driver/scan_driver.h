@@ -11,6 +11,8 @@
 #include <string>
 
 #include "carvers/carve_context.h"
+#include "driver/carve_services.h"
+#include "driver/scan_refusal.h"
 #include "scan/allocated_space.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
@@ -26,7 +28,8 @@ struct ScanHooks {
   AllocatedSpaceResult (*markAllocated)(ScanState& state, FrontEnd& frontEnd);
 };
 
-// The classifier, the carver registry and the allocation walkers of the program.
+// The classifier, the carver registry and the allocation walkers of the program (wired
+// together in one place, the driver's composition file).
 [[nodiscard]] ScanHooks defaultScanHooks();
 
 // The user's choices for one scan. The document families are state.typeFlags.
@@ -43,7 +46,7 @@ struct ScanRequest {
 };
 
 struct ScanSummary {
-  int refusal = 0;                               // text entry of a validation refusal; 0 when the scan ran
+  ScanRefusal refusal = ScanRefusal::None;       // why the scan did not run
   std::array<std::uint64_t, 256> foundByType{};  // candidates recorded by the first pass, by code
   std::uint64_t candidatesFound = 0;             // recorded by the first pass
   std::uint64_t candidatesKept = 0;              // left after the cluster-alignment filter
@@ -58,19 +61,21 @@ struct ScanSummary {
   bool candidateListFull = false;    // memory ran out for candidates; the first pass ended there
   bool freeSpaceMarkingFailed = false;
   bool disableFreeSpace = false;     // the marking failed on its own (not cancelled): offer it no more
+  RejectionLog rejections;           // why candidates gave no file
 };
 
-// Runs the whole scan on state's open source. Refusals are shown through frontEnd and
-// returned in refusal; nothing else is shown (the caller presents the summary: entry 27 and
-// the count). state.recoveredFiles lists what was written.
+// Runs the whole scan on state's open source. A refusal is returned in refusal (the front
+// end shows it); nothing else is shown (the caller presents the summary: entry 27 and the
+// count). state.recoveredFiles lists what was written.
 [[nodiscard]] ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& request,
                                   const ScanHooks& hooks = defaultScanHooks());
 
 // Pieces of the scan, exposed for tests and tools.
 
-// Text entry of the first validation failure (20, 21, 22, 23, 88), 0 when all is well; on
-// success the range, output folder and map are set in state.
-[[nodiscard]] int validateScan(ScanState& state, const ScanRequest& request);
+// The first validation failure, in the order families, output folder, output on the source,
+// sector size, range, memory; None when all is well. On success the range, output folder
+// and map are set in state.
+[[nodiscard]] ScanRefusal validateScan(ScanState& state, const ScanRequest& request);
 
 // Picks the sector offset within a cluster where most candidates start (JPEGs without
 // APP0/APP1 count half, file-system metadata not at all; ties go to the lowest offset) and

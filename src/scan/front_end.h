@@ -9,7 +9,7 @@
 
 namespace vellumark {
 
-enum class ScanPhase { MarkingAllocated, FirstPass, Estimating, SecondPass, FinalSweep, Done };
+enum class ScanPhase { Idle, MarkingAllocated, FirstPass, Estimating, SecondPass, FinalSweep, Done };
 
 // Everything a progress display may show; which fields matter depends on the phase.
 struct ProgressReport {

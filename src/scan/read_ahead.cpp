@@ -32,7 +32,6 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
     if (newStart < 0) newStart = 0;
     auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(newStart), w.bytes);
     if (!got) return remaining;  // the window keeps what it held
-    state.readPosition += static_cast<std::int64_t>(kReadWindowBytes);
     w.start = newStart;
     w.length = *got;
     w.valid = true;

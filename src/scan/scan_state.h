@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "scan/document_families.h"
+#include "scan/front_end.h"
+#include "scan/recovered_file.h"
 #include "scan/used_sector_map.h"
 #include "source/source_fields.h"
 
@@ -23,22 +26,11 @@ struct ReadWindow {
   void invalidate() { valid = false; length = 0; start = 0; }
 };
 
-// Document families chosen by the user.
-inline constexpr std::uint32_t kFamilyDoc = 0x10000;
-inline constexpr std::uint32_t kFamilyXls = 0x20000;
-inline constexpr std::uint32_t kFamilyPpt = 0x40000;
-inline constexpr std::uint32_t kAllFamilies = kFamilyDoc | kFamilyXls | kFamilyPpt;
-
 enum RecoveryState : std::uint8_t { kRecoveryRunning = 0, kRecoveryPaused = 1, kRecoveryStopRequested = 2 };
 
-struct RecoveredFile {
-  std::string path;
-  std::uint64_t sizeBytes = 0;
-  std::int64_t startSector = 0;
-  std::uint8_t typeCode = 0;
-};
-
-struct ScanState : SourceFields {
+// One scan's job: what the user chose, what the first pass found and what the carvers
+// wrote. The driver owns it from validation to the summary.
+struct ScanJob {
   // Used-sector map.
   UsedSectorMap usedSectorMap;
   bool freeSpaceOnly = false;
@@ -57,14 +49,14 @@ struct ScanState : SourceFields {
   std::uint32_t recoveredCount = 0;
   std::uint32_t saveFailures = 0;    // documents that could not be written (not counted above)
   std::vector<RecoveredFile> recoveredFiles;
+};
 
-  // Read-ahead.
-  ReadWindow readWindow;
-
-  // Control and timing; the front end and the timer thread write these while loops run.
+// The controls another thread or a front end writes while the engine's loops run: they
+// only set them, the loops only test them.
+struct ScanControls {
   std::atomic<bool> scanCancelled{false};
   std::atomic<std::uint8_t> recoveryState{kRecoveryRunning};
-  bool recoveryDialogClosable = true;
+  std::atomic<ScanPhase> phase{ScanPhase::Idle};  // what the engine is doing now
   std::atomic<std::uint32_t> displayTick{0};
   std::uint32_t displayTickShown = 0;
 
@@ -75,6 +67,18 @@ struct ScanState : SourceFields {
     displayTickShown = tick;
     return true;
   }
+  // The recovery dialog may close once the carving is over (or before it began).
+  [[nodiscard]] bool carvingOver() const {
+    const ScanPhase p = phase.load(std::memory_order_relaxed);
+    return p != ScanPhase::SecondPass && p != ScanPhase::FinalSweep;
+  }
+};
+
+// The opened source, the scan job and the controls together, with the read-ahead window
+// that serves the scan. Each part has one owner: opening and closing own SourceFields, the
+// driver owns ScanJob, front ends and the timer write ScanControls.
+struct ScanState : SourceFields, ScanJob, ScanControls {
+  ReadWindow readWindow;
 };
 
 // Opening and closing through the scan state also empty the read-ahead window, so it can

@@ -39,6 +39,21 @@ void UsedSectorMap::markSectorRun(std::int64_t count, std::int64_t s) {
   while (s < end) markSector(s++);
 }
 
+std::int64_t UsedSectorMap::nextFreeSector(std::int64_t from, std::int64_t last) const {
+  last = std::min(last, sectors_ - 1);
+  std::int64_t s = std::max<std::int64_t>(from, 0);
+  while (s <= last) {
+    const std::uint8_t byte = bytes_[static_cast<std::size_t>(s >> 3)];
+    if (byte == 0xFF) {
+      s = (s | 7) + 1;
+      continue;
+    }
+    if (((byte >> (s & 7)) & 1u) == 0) return s;
+    ++s;
+  }
+  return -1;
+}
+
 std::int64_t UsedSectorMap::countUsed() const {
   std::int64_t n = 0;
   for (std::uint8_t b : bytes_) n += std::popcount(b);

@@ -32,6 +32,10 @@ class UsedSectorMap {
   // Marks count sectors from s; whole bytes are stored at once. count <= 0 marks nothing.
   void markSectorRun(std::int64_t count, std::int64_t s);
 
+  // The first free sector in [from, last], or -1 when every one is used (sectors past the
+  // map count as used). Whole bytes of used sectors are stepped over at once.
+  [[nodiscard]] std::int64_t nextFreeSector(std::int64_t from, std::int64_t last) const;
+
   [[nodiscard]] std::int64_t countUsed() const;
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 

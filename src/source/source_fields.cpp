@@ -30,8 +30,6 @@ void completeGeometry(SourceFields& fields) {
   detected.lastSector = static_cast<std::int64_t>(src.sizeBytes() / detected.bytesPerSector) - 1;
   fields.detectedGeometry = detected;
   fields.geometry = detected;
-  fields.readPosition = 0;
-  fields.viewSector = 0;
 }
 
 }  // namespace
@@ -55,14 +53,12 @@ void openSource(SourceFields& fields, std::unique_ptr<SectorSource> source, std:
 
 void closeSource(SourceFields& fields) { fields.sourceHandle.reset(); }
 
-bool readSector(SourceFields& fields, std::int64_t s, std::span<std::uint8_t> out) {
+bool readSector(const SourceFields& fields, std::int64_t s, std::span<std::uint8_t> out) {
   if (!fields.isOpen() || s < 0 || s > fields.geometry.lastSector) return false;
   const std::uint32_t bps = fields.geometry.bytesPerSector;
   if (out.size() < bps) return false;
   auto got = fields.sourceHandle->readAt(static_cast<std::uint64_t>(s) * bps, out.first(bps));
-  if (!got || *got != bps) return false;
-  fields.readPosition = s * static_cast<std::int64_t>(bps) + bps;
-  return true;
+  return got && *got == bps;
 }
 
 }  // namespace vellumark

@@ -1,5 +1,6 @@
 #pragma once
-// The opened source and its geometry: the part of the scan state that opening fills.
+// The opened source and its geometry: the record that opening and closing own. The hex view
+// and the scan both read through it; neither keeps its position or buffers here.
 
 #include <array>
 #include <cstdint>
@@ -18,11 +19,8 @@ inline constexpr std::uint32_t kMaxSectorSize = 4096;
 struct SourceFields {
   std::unique_ptr<SectorSource> sourceHandle;  // null when no source is open
   std::string sourceName;                      // the path opened
-  std::int64_t readPosition = 0;               // byte offset just past the last sector read
-  std::int64_t viewSector = 0;                 // sector shown by the hex view
   VolumeGeometry detectedGeometry;             // what opening found
   VolumeGeometry geometry;                     // the geometry in force (user choices applied)
-  std::array<std::uint8_t, kMaxSectorSize> sectorBuffer{};
 
   [[nodiscard]] bool isOpen() const { return sourceHandle != nullptr; }
 };
@@ -39,6 +37,6 @@ void closeSource(SourceFields& fields);
 
 // Reads sector s (bytesPerSector of the working geometry) into out. Fails when s lies
 // outside 0..lastSector, the read fails, or fewer bytes than a whole sector arrive.
-[[nodiscard]] bool readSector(SourceFields& fields, std::int64_t s, std::span<std::uint8_t> out);
+[[nodiscard]] bool readSector(const SourceFields& fields, std::int64_t s, std::span<std::uint8_t> out);
 
 }  // namespace vellumark

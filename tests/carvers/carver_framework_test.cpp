@@ -253,8 +253,8 @@ SaveRun saveInto(const fs::path& folder, std::vector<SaveFailureChoice> answers,
   } asking;
   asking.saveAnswers = setup.frontEnd.saveAnswers;
   asking.onAsk = std::move(onAsk);
-  CarveContext ctx{setup.state, asking};
-  Carve carve(ctx, 2 * 512);
+  ScanCarveServices services(setup.state, asking);
+  Carve carve(services.context(), 2 * 512);
   EXPECT_TRUE(carve.fetchUpTo(1024));
   carve.accept();
   SaveRun run{carve.saveDocument(".XLS", 5, 1000), setup.state.recoveredCount, setup.state.saveFailures,

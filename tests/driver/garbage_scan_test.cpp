@@ -65,7 +65,7 @@ TEST(GarbageScan, ScansEndAndWriteOnlyWholeFiles) {
     request.endSector = state.geometry.lastSector;
     request.folderOnSource = [](const std::string&) { return false; };
     const ScanSummary summary = runScan(state, frontEnd, request);
-    ASSERT_EQ(summary.refusal, 0);
+    ASSERT_EQ(summary.refusal, ScanRefusal::None);
 
     // Every file written is listed, complete, and nothing else is in the folder.
     std::size_t onDisk = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "app/refusal_text.h"
 #include "scan/type_codes.h"
 #include "support/image_builder.h"
 #include "support/recording_front_end.h"
@@ -36,6 +37,7 @@ struct HookLog {
   std::vector<bool> probe;
   AllocatedSpaceResult markResult{true, false};
   std::int64_t markUpTo = -1;  // marking marks sectors 0..markUpTo
+  ScanState* state = nullptr;  // the scan in progress
 };
 HookLog gLog;
 
@@ -47,17 +49,17 @@ std::uint8_t markerClassifier(std::span<const std::uint8_t> sector) {
 }
 
 void recordCall(CarveContext& ctx, std::int64_t offset, char pass) {
-  const std::int64_t s = offset / ctx.state.geometry.bytesPerSector;
+  const std::int64_t s = offset / ctx.settings.current().bytesPerSector;
   gLog.calls.push_back({s, pass});
   if (s == gLog.probeAt) {
     gLog.probe.clear();
-    for (std::int64_t i = 0; i < 16; ++i) gLog.probe.push_back(ctx.state.usedSectorMap.isSectorUsed(gLog.probeStart + i));
+    for (std::int64_t i = 0; i < 16; ++i) gLog.probe.push_back(ctx.claims.isSectorUsed(gLog.probeStart + i));
   }
 }
 
 void mainCarve(CarveContext& ctx, std::int64_t offset) {
   recordCall(ctx, offset, 'm');
-  ++ctx.state.recoveredCount;  // as if a file had been written
+  ++gLog.state->recoveredCount;  // as if a file had been written
 }
 void sweepCarve(CarveContext& ctx, std::int64_t offset) { recordCall(ctx, offset, 's'); }
 
@@ -75,7 +77,10 @@ constexpr ScanHooks kHooks{markerClassifier, mainLookup, sweepLookup, fakeMarkin
 
 class ScanDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { gLog = HookLog{}; }
+  void SetUp() override {
+    gLog = HookLog{};
+    gLog.state = &state;
+  }
 
   // Opens an image of `sectors` 512-byte sectors with markers at the given sectors.
   void open(std::uint64_t sectors, const std::map<std::int64_t, std::uint8_t>& markers, std::uint32_t spc = 1,
@@ -121,32 +126,39 @@ TEST_F(ScanDriverTest, ValidationRefusesInOrderAndDoesNothingElse) {
   open(100, {{5, kTypeOle2}});
   ScanRequest r = wholeRange();
 
+  std::vector<int> entries;
+  auto refusal = [&](const ScanRequest& request) {
+    const ScanRefusal why = scan(request).refusal;
+    entries.push_back(refusalTextEntry(why));
+    return why;
+  };
   state.typeFlags = 0;
   r.outputFolder = (out / "missing").string();
-  EXPECT_EQ(scan(r).refusal, 20);  // the families come first
+  EXPECT_EQ(refusal(r), ScanRefusal::NoFamilies);  // the families come first
   state.typeFlags = kFamilyXls;
-  EXPECT_EQ(scan(r).refusal, 21);
+  EXPECT_EQ(refusal(r), ScanRefusal::NoOutputFolder);
   r.outputFolder = "";
-  EXPECT_EQ(scan(r).refusal, 21);
+  EXPECT_EQ(refusal(r), ScanRefusal::NoOutputFolder);
   r.outputFolder = out.path().string();
   r.folderOnSource = [](const std::string&) { return true; };
   r.startSector = -1;
-  EXPECT_EQ(scan(r).refusal, 22);  // before the range
+  EXPECT_EQ(refusal(r), ScanRefusal::OutputOnSource);  // before the range
   r.folderOnSource = nullptr;
-  EXPECT_EQ(scan(r).refusal, 23);
+  EXPECT_EQ(refusal(r), ScanRefusal::BadRange);
   r.startSector = 50;
   r.endSector = 49;
-  EXPECT_EQ(scan(r).refusal, 23);
+  EXPECT_EQ(refusal(r), ScanRefusal::BadRange);
   r.startSector = 0;
   r.endSector = 100;  // one past the last sector
-  EXPECT_EQ(scan(r).refusal, 23);
-  EXPECT_EQ(frontEnd.messages, (std::vector<int>{20, 21, 21, 22, 23, 23, 23}));
+  EXPECT_EQ(refusal(r), ScanRefusal::BadRange);
+  EXPECT_EQ(entries, (std::vector<int>{20, 21, 21, 22, 23, 23, 23}));
+  EXPECT_TRUE(frontEnd.messages.empty()) << "the front end shows refusals, not the driver";
   EXPECT_EQ(gLog.classified, 0);
   EXPECT_TRUE(gLog.calls.empty());
 
   r.endSector = 99;
   const ScanSummary s = scan(r);
-  EXPECT_EQ(s.refusal, 0);
+  EXPECT_EQ(s.refusal, ScanRefusal::None);
   EXPECT_EQ(state.outputFolder.back(), '/');
   EXPECT_EQ(carved('m'), (std::vector<std::int64_t>{5}));
   EXPECT_EQ(s.recovered, 1u);
@@ -157,7 +169,8 @@ TEST_F(ScanDriverTest, ValidationRefusesInOrderAndDoesNothingElse) {
 TEST_F(ScanDriverTest, NoSourceIsRefused) {
   ScanRequest r;
   r.outputFolder = out.path().string();
-  EXPECT_EQ(runScan(state, frontEnd, r, kHooks).refusal, 16);
+  EXPECT_EQ(runScan(state, frontEnd, r, kHooks).refusal, ScanRefusal::NoSource);
+  EXPECT_EQ(refusalTextEntry(ScanRefusal::NoSource), 16);
 }
 
 TEST_F(ScanDriverTest, CandidatesAreCarvedHighestFirstThenTheSweep) {
@@ -276,7 +289,7 @@ TEST_F(ScanDriverTest, CancelInFirstPassStillCarvesWhatWasFound) {
 TEST_F(ScanDriverTest, StopInSecondPassSkipsTheRestAndTheSweep) {
   open(1000, {{100, kTypeOle2}, {200, kTypeJpegOther}, {300, kTypeOle2}, {400, kTypeOle2}, {500, kTypeOle2}});
   frontEnd.onPump = [this] {
-    if (!state.recoveryDialogClosable && gLog.calls.size() == 2) state.recoveryState = kRecoveryStopRequested;
+    if (!state.carvingOver() && gLog.calls.size() == 2) state.recoveryState = kRecoveryStopRequested;
   };
   const ScanSummary s = scan();
   EXPECT_TRUE(s.stopped);
@@ -290,7 +303,7 @@ TEST_F(ScanDriverTest, PauseWaitsThenResumes) {
   open(1000, {{100, kTypeOle2}, {300, kTypeOle2}});
   int pausedPumps = 0;
   frontEnd.onPump = [&] {
-    if (state.recoveryDialogClosable) return;
+    if (state.carvingOver()) return;
     if (gLog.calls.size() == 1 && pausedPumps == 0) state.recoveryState = kRecoveryPaused;
     if (state.recoveryState == kRecoveryPaused) {
       EXPECT_EQ(gLog.calls.size(), 1u);  // nothing is carved while paused
@@ -307,7 +320,7 @@ TEST_F(ScanDriverTest, StopWhilePausedEndsTheSecondPass) {
   open(1000, {{100, kTypeOle2}, {300, kTypeOle2}});
   int pumpsInPass = 0;
   frontEnd.onPump = [&] {
-    if (state.recoveryDialogClosable) return;
+    if (state.carvingOver()) return;
     ++pumpsInPass;
     if (pumpsInPass == 1) state.recoveryState = kRecoveryPaused;
     if (pumpsInPass == 4) state.recoveryState = kRecoveryStopRequested;
@@ -412,7 +425,7 @@ TEST_F(ScanDriverTest, StartSectorsPast32BitsKeepAllTheirBits) {
   ScanRequest r = wholeRange();
   r.startSector = static_cast<std::int64_t>(k4G - 10);
   const ScanSummary s = scan(r);
-  EXPECT_EQ(s.refusal, 0);
+  EXPECT_EQ(s.refusal, ScanRefusal::None);
   const std::int64_t base = static_cast<std::int64_t>(k4G);
   EXPECT_EQ(carved('m'), (std::vector<std::int64_t>{base + 990, base + 5, base - 3}));
   EXPECT_EQ(s.sectorsExamined, 1010);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
+#include "driver/carve_services.h"
 #include "scan/scan_state.h"
 #include "support/recording_front_end.h"
 
@@ -17,7 +18,8 @@ namespace vellumark::test {
 struct CarveSetup {
   ScanState state;
   RecordingFrontEnd frontEnd;
-  CarveContext ctx{state, frontEnd};
+  ScanCarveServices services{state, frontEnd};
+  CarveContext& ctx = services.context();
   MemorySource* source = nullptr;  // owned by state
 
   // outputFolder gets a trailing '/' when it lacks one.

@@ -1,0 +1,106 @@
+#include "driver/carve_services.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "carvers/recovered_output.h"
+#include "platform/output_file.h"
+#include "scan/read_ahead.h"
+#include "scan/type_codes.h"
+
+namespace vellumark {
+
+ScanCarveServices::ScanCarveServices(ScanState& state, FrontEnd& frontEnd)
+    : state_(state), frontEnd_(frontEnd), ctx_{state.usedSectorMap, *this, *this, *this, *this} {}
+
+CarveSettings ScanCarveServices::current() const {
+  CarveSettings s;
+  s.typeFlags = state_.typeFlags;
+  s.bytesPerSector = state_.geometry.bytesPerSector;
+  s.sectorsPerCluster = state_.geometry.sectorsPerCluster == 0 ? 1u : state_.geometry.sectorsPerCluster;
+  s.clusterPhase = state_.clusterPhase;
+  s.scanEndSector = state_.scanEndSector;
+  return s;
+}
+
+// The read-ahead window fails as a whole when any sector in it cannot be read, so a failure
+// there is retried as a direct read of just these bytes: a bad sector nearby must not cost a
+// document that does not need it.
+bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) {
+  if (readSource(state_, dest, offset) == 0) return true;
+  const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
+  if (!state_.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
+  auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
+  return got && *got == dest.size();
+}
+
+// Writes the file completely, or not at all under that name. On failure the front end is
+// asked: Retry writes again, Abort gives up and requests the stop of the recovery, Ignore
+// gives up.
+bool ScanCarveServices::writeAsking(const std::string& path, Bytes data) {
+  for (;;) {
+    auto written = platform::writeWholeFile(path, data);
+    if (written) return true;
+    switch (frontEnd_.askSaveFailed(path, written.error().message())) {
+      case SaveFailureChoice::Retry:
+        continue;
+      case SaveFailureChoice::Abort:
+        state_.recoveryState = kRecoveryStopRequested;
+        return false;
+      case SaveFailureChoice::Ignore:
+        return false;
+    }
+    return false;
+  }
+}
+
+std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data) {
+  std::string path = recoveredFileName(state_.outputFolder, document.startOffset, document.extension);
+  if (!writeAsking(path, data)) {
+    ++state_.saveFailures;
+    return -1;
+  }
+  ++state_.recoveredCount;
+  state_.recoveredFiles.push_back(RecoveredFile{std::move(path), data.size(), document.startSector, document.typeCode});
+  return static_cast<std::int64_t>(state_.recoveredFiles.size()) - 1;
+}
+
+const RecoveredFile* ScanCarveServices::recovered(std::size_t index) const {
+  return index < state_.recoveredFiles.size() ? &state_.recoveredFiles[index] : nullptr;
+}
+
+void ScanCarveServices::carving(std::int64_t startSector, std::int64_t sector) {
+  if (!state_.refreshDue()) return;
+  ProgressReport report;
+  report.phase = phase_;
+  report.sector = sector;
+  report.carveStartSector = startSector;
+  report.recovered = state_.recoveredCount;
+  // Candidates are visited from the highest down: those above this one are done. The list
+  // is ascending, so a long carve shows the same progress as the loop that called it.
+  const auto& candidates = state_.candidateSectors;
+  const auto above = std::upper_bound(candidates.begin(), candidates.end(), static_cast<std::uint64_t>(startSector));
+  report.total = static_cast<std::int64_t>(candidates.size());
+  report.done = static_cast<std::int64_t>(candidates.end() - above);
+  report.candidates = static_cast<std::uint32_t>(candidates.size());
+  frontEnd_.progress(report);
+  frontEnd_.pump();
+}
+
+void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reason) {
+  ++rejections_.counts[{candidateType_, std::string(reason)}];
+  const bool document = candidateType_ == kTypeOle2 || candidateType_ == kTypeOoxml;
+  if (document && rejections_.documents.size() < RejectionLog::kMaxListed)
+    rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, std::string(reason)});
+}
+
+void pumpDelay(FrontEnd& frontEnd, int milliseconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  do {
+    frontEnd.pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } while (std::chrono::steady_clock::now() < until);
+}
+
+}  // namespace vellumark

@@ -1,0 +1,71 @@
+#pragma once
+// The services the carvers are handed, built over the scan state: claims in the used-sector
+// map, reads through the read-ahead window, saving documents with the counters, progress
+// that knows which phase it reports, and the log of why candidates were turned down.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "carvers/carve_context.h"
+#include "scan/front_end.h"
+#include "scan/scan_state.h"
+
+namespace vellumark {
+
+// A document candidate that gave no document, and why.
+struct CandidateRejection {
+  std::int64_t startSector = 0;
+  std::uint8_t typeCode = 0;
+  std::string reason;
+};
+
+// Every rejection counted by type code and reason; document candidates also listed one by one.
+struct RejectionLog {
+  static constexpr std::size_t kMaxListed = 100'000;
+  std::map<std::pair<std::uint8_t, std::string>, std::uint64_t> counts;
+  std::vector<CandidateRejection> documents;
+};
+
+class ScanCarveServices final : public CarveSettingsSource,
+                                public CarveReader,
+                                public DocumentSink,
+                                public CarveReporter {
+ public:
+  ScanCarveServices(ScanState& state, FrontEnd& frontEnd);
+  ScanCarveServices(const ScanCarveServices&) = delete;
+  ScanCarveServices& operator=(const ScanCarveServices&) = delete;
+
+  [[nodiscard]] CarveContext& context() { return ctx_; }
+
+  // The phase progress reports name (the second pass or the final sweep).
+  void setPhase(ScanPhase phase) { phase_ = phase; }
+  // The type code of the candidate about to be carved, for the rejection log.
+  void setCandidateType(std::uint8_t code) { candidateType_ = code; }
+  [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
+  [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
+
+  [[nodiscard]] CarveSettings current() const override;
+  [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
+  [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
+  [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
+  void carving(std::int64_t startSector, std::int64_t sector) override;
+  void rejected(std::int64_t startSector, std::string_view reason) override;
+
+ private:
+  [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
+
+  ScanState& state_;
+  FrontEnd& frontEnd_;
+  CarveContext ctx_;
+  ScanPhase phase_ = ScanPhase::SecondPass;
+  std::uint8_t candidateType_ = 0;
+  RejectionLog rejections_;
+};
+
+// Waits about `milliseconds` while letting the front end handle its events.
+void pumpDelay(FrontEnd& frontEnd, int milliseconds);
+
+}  // namespace vellumark
