@@ -34,6 +34,7 @@ struct RescueOptions {
   bool freeSpace = false;
   bool quiet = false;
   bool json = false;
+  bool verbose = false;
 };
 
 // A refusal: the message on stderr and the exit status.
@@ -125,6 +126,23 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
     first = false;
   }
   out << (first ? "],\n" : "\n  ],\n");
+  out << "  \"rejections\": [";
+  first = true;
+  for (const auto& [key, count] : s.rejections.counts) {
+    out << (first ? "\n" : ",\n") << "    {\"code\": " << unsigned{key.first} << ", \"name\": "
+        << jsonString(typeCodeName(key.first)) << ", \"reason\": " << jsonString(key.second) << ", \"count\": " << count
+        << "}";
+    first = false;
+  }
+  out << (first ? "],\n" : "\n  ],\n");
+  out << "  \"documentRejections\": [";
+  first = true;
+  for (const CandidateRejection& r : s.rejections.documents) {
+    out << (first ? "\n" : ",\n") << "    {\"startSector\": " << r.startSector << ", \"name\": "
+        << jsonString(typeCodeName(r.typeCode)) << ", \"reason\": " << jsonString(r.reason) << "}";
+    first = false;
+  }
+  out << (first ? "],\n" : "\n  ],\n");
   out << "  \"files\": [";
   first = true;
   for (const RecoveredFile& f : state.recoveredFiles) {
@@ -136,6 +154,18 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
     first = false;
   }
   out << (first ? "]\n" : "\n  ]\n") << "}\n";
+}
+
+// Why document starts gave no document: one line each, then the counts of every kind of
+// candidate turned down, on stderr.
+void printRejections(const ScanSummary& s) {
+  std::ostream& err = std::cerr;
+  for (const CandidateRejection& r : s.rejections.documents)
+    err << "vellumark-cli: no document from the " << typeCodeName(r.typeCode) << " start at sector " << r.startSector
+        << ": " << r.reason << "\n";
+  for (const auto& [key, count] : s.rejections.counts)
+    err << "vellumark-cli: " << count << " " << typeCodeName(key.first) << " candidate(s) turned down: " << key.second
+        << "\n";
 }
 
 int exitStatusFor(const ScanSummary& s, bool interrupted) {
@@ -195,6 +225,7 @@ int runRescue(const RescueOptions& o) {
   if (summary.saveFailures > 0)
     frontEnd.warn(std::to_string(summary.saveFailures) + " file(s) could not be saved");
 
+  if (o.verbose) printRejections(summary);
   if (o.json)
     printJson(state, request, summary, frontEnd.interrupted());
   else
@@ -222,6 +253,7 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
       ->capture_default_str();
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
+  cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");
   cmd->callback([options, &exitCode] { exitCode = runRescue(*options); });
 }
 

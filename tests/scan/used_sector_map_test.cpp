@@ -123,3 +123,27 @@ TEST(UsedSectorMapTest, IndicesNearByteBoundariesOfALargeMap) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+TEST(UsedSectorMapTest, NextFreeSectorStepsOverUsedRunsAndStopsAtTheBound) {
+  UsedSectorMap map;
+  ASSERT_TRUE(map.allocate(99));
+  map.markSectorRun(37, 3);  // 3..39: a partial byte, whole bytes, a partial byte
+  EXPECT_EQ(map.nextFreeSector(0, 99), 0);
+  EXPECT_EQ(map.nextFreeSector(3, 99), 40);
+  EXPECT_EQ(map.nextFreeSector(8, 99), 40);
+  EXPECT_EQ(map.nextFreeSector(3, 39), -1) << "nothing free up to the bound";
+  EXPECT_EQ(map.nextFreeSector(-5, 99), 0);
+  map.markSectorRun(60, 40);  // everything from 3 on is used
+  EXPECT_EQ(map.nextFreeSector(3, 1000), -1) << "sectors past the map count as used";
+  map.clearSector(99);
+  EXPECT_EQ(map.nextFreeSector(3, 1000), 99);
+  EXPECT_EQ(map.nextFreeSector(100, 1000), -1);
+  UsedSectorMap empty;
+  EXPECT_EQ(empty.nextFreeSector(0, 10), -1);
+}
+
+}  // namespace
+}  // namespace vellumark
