@@ -4,7 +4,11 @@
 #include <cstddef>
 
 #include "scan/type_codes.h"
+#include "formats/cab.h"
 #include "formats/ole2.h"
+#include "formats/pdf.h"
+#include "formats/rar.h"
+#include "formats/sevenzip.h"
 #include "formats/zip.h"
 #include "util/byte_reader.h"
 
@@ -27,8 +31,6 @@ constexpr std::array<std::uint8_t, 16> kAsfHeaderGuid{0x30, 0x26, 0xB2, 0x75, 0x
                                                       0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 constexpr std::array<std::uint8_t, 16> kAsfFilePropertiesGuid{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
                                                               0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
-constexpr std::array<std::uint8_t, 7> kRarMagic{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-constexpr std::array<std::uint8_t, 8> k7zMagic{0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03};
 
 constexpr std::uint32_t kPngMagic = 0x89504E47;  // big-endian
 constexpr std::uint32_t kFatEndMarker = 0xFFFFFFFF;
@@ -43,6 +45,11 @@ template <std::size_t N>
 
 [[nodiscard]] constexpr std::uint64_t bitsOf(std::uint64_t v, unsigned high, unsigned low) {
   return (v >> low) & ((std::uint64_t{1} << (high - low + 1)) - 1);
+}
+
+[[nodiscard]] bool isSevenZipHeader(Bytes s) {
+  return magicAt(s, 0, sevenzip::kMagic) && u8At(s, sevenzip::kMajorVersionOffset) == sevenzip::kMajorVersion &&
+         u8At(s, sevenzip::kMinorVersionOffset) == sevenzip::kMinorVersion;
 }
 
 [[nodiscard]] constexpr bool bitSet(std::uint64_t v, unsigned bit) { return ((v >> bit) & 1u) != 0; }
@@ -223,22 +230,22 @@ template <std::size_t N>
       return isNtfsIndexRecord(s) && decide(kTypeFsMetadata);
     case 'M':
       if (isTiffMagic(s)) return decide(kTypeTiff);
-      return bytesEqual(s, 0, "MSCF") && le16(s, 24) == 0x0103 && decide(kTypeCab);
+      return bytesEqual(s, 0, cab::kSignature) && le16(s, cab::kVersionOffset) == cab::kVersion && decide(kTypeCab);
     case 'F':
       if (bytesEqual(s, 0, "FOVb")) return decide(kTypeX3f);
       if (bytesEqual(s, 0, "FUJIFILMCCD-RAW ")) return decide(kTypeRaf);
       return classifyNtfsFileRecord(s, tentative, code);
     case 'R':
-      return magicAt(s, 0, kRarMagic) && decide(kTypeRar);
+      return magicAt(s, 0, rar::kMarker) && decide(kTypeRar);
     case 'P':
       if (le32(s, 0) != zip::kLocalHeader) return false;
       if (bytesEqual(s, zip::kLocalNameOffset, zip::kOoxmlFirstEntry)) return decide(kTypeOoxml);
       if (bytesEqual(s, zip::kLocalNameOffset, zip::kCdrFirstEntry)) return decide(kTypeCdrZip);
       return decide(kTypeZip);
     case '7':
-      return magicAt(s, 0, k7zMagic) && decide(kType7z);
+      return isSevenZipHeader(s) && decide(kType7z);
     case '%':
-      return bytesEqual(s, 0, "%PDF-") && decide(kTypePdf);
+      return bytesEqual(s, 0, pdf::kHeader) && decide(kTypePdf);
     default:
       return false;
   }
