@@ -8,7 +8,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Tools the tests use to make real file systems and real files of many formats.
   dosfstools mtools exfatprogs ntfs-3g sleuthkit
-  zip p7zip-full gcab imagemagick ffmpeg xxd
+  zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
 )
 
 missing=()

@@ -129,6 +129,28 @@ bool Carve::claimUpTo(std::int64_t length) {
   return true;
 }
 
+void Carve::trimTo(std::int64_t length) {
+  const std::int64_t bps = bytesPerSector_;
+  const std::int64_t keep = std::max<std::int64_t>(1, (length + bps - 1) / bps);
+  std::int64_t held = 0;
+  for (const Run& run : claimed_) held += run.count;
+  if (held <= keep) return;
+  std::int64_t surplus = held - keep;
+  std::int64_t firstReleased = 0;
+  while (surplus > 0 && !claimed_.empty()) {
+    Run& last = claimed_.back();
+    const std::int64_t drop = std::min(surplus, last.count);
+    for (std::int64_t i = last.count - drop; i < last.count; ++i) ctx_.claims.clearSector(last.first + i);
+    firstReleased = last.first + last.count - drop;
+    last.count -= drop;
+    surplus -= drop;
+    if (last.count == 0) claimed_.pop_back();
+  }
+  readOffset_ = firstReleased * bps;
+  filled_ = std::min(filled_, keep * bps);
+  storedEnd_ = std::min(storedEnd_, filled_);
+}
+
 void Carve::discardBefore(std::int64_t offset) {
   if (offset <= keptFrom_) return;
   if (offset < storedEnd_) {

@@ -57,6 +57,11 @@ class Carve {
   // the carver decides whether a file cut short is still accepted.
   [[nodiscard]] bool claimUpTo(std::int64_t length);
 
+  // The file turned out to end at `length` bytes: the sectors taken beyond the ones that hold
+  // them are released again, and the cluster slack of an accepted file is counted from the
+  // first of them. Lengths at or beyond what is assembled change nothing.
+  void trimTo(std::int64_t length);
+
   // Keeps only file bytes from `offset` on in memory (bytes before it may be dropped, and
   // sectors fetched later that lie wholly before it are read but not kept). For formats
   // with long bodies that need not be held. Offsets only grow.

@@ -1,7 +1,9 @@
 #include "carvers/carver_registry.h"
 
+#include "carvers/archive_carvers.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
+#include "carvers/pdf_carver.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -19,6 +21,11 @@ struct CarverEntry {
 constexpr CarverEntry kCarvers[] = {
     {kTypeOle2, carveOle2, nullptr},
     {kTypeOoxml, carveOoxml, nullptr},
+    {kTypePdf, carvePdf, nullptr},
+    {kTypeRar, carveRar, nullptr},
+    {kTypeCab, carveCab, nullptr},
+    {kType7z, carve7z, nullptr},
+    {kTypeCdrRiff, carveCdrRiff, nullptr},
 };
 
 const CarverEntry* entryFor(std::uint8_t code) {

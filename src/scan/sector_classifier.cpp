@@ -5,6 +5,7 @@
 
 #include "scan/type_codes.h"
 #include "formats/cab.h"
+#include "formats/coreldraw.h"
 #include "formats/ole2.h"
 #include "formats/pdf.h"
 #include "formats/rar.h"
@@ -45,11 +46,6 @@ template <std::size_t N>
 
 [[nodiscard]] constexpr std::uint64_t bitsOf(std::uint64_t v, unsigned high, unsigned low) {
   return (v >> low) & ((std::uint64_t{1} << (high - low + 1)) - 1);
-}
-
-[[nodiscard]] bool isSevenZipHeader(Bytes s) {
-  return magicAt(s, 0, sevenzip::kMagic) && u8At(s, sevenzip::kMajorVersionOffset) == sevenzip::kMajorVersion &&
-         u8At(s, sevenzip::kMinorVersionOffset) == sevenzip::kMinorVersion;
 }
 
 [[nodiscard]] constexpr bool bitSet(std::uint64_t v, unsigned bit) { return ((v >> bit) & 1u) != 0; }
@@ -96,7 +92,7 @@ template <std::size_t N>
   if (bytesEqual(s, 8, "CDXA")) return kTypeCdxa;
   if (bytesEqual(s, 8, "WAVE")) return kTypeWave;
   if (bytesEqual(s, 8, "ACON")) return kTypeAcon;
-  if (bytesEqualNoCase(s, 8, "CDR")) return kTypeCdrRiff;
+  if (bytesEqualNoCase(s, coreldraw::kFormTypeOffset, coreldraw::kFormTypePrefix)) return kTypeCdrRiff;
   return kTypeNone;
 }
 
@@ -243,7 +239,7 @@ template <std::size_t N>
       if (bytesEqual(s, zip::kLocalNameOffset, zip::kCdrFirstEntry)) return decide(kTypeCdrZip);
       return decide(kTypeZip);
     case '7':
-      return isSevenZipHeader(s) && decide(kType7z);
+      return sevenzip::isSignatureHeader(s) && decide(kType7z);
     case '%':
       return bytesEqual(s, 0, pdf::kHeader) && decide(kTypePdf);
     default:

@@ -190,7 +190,10 @@ TEST(SectorClassifier, OtherSignatures) {
   EXPECT_EQ(Sector().text(0, "MSCF").le16(24, 0x0103).code(), kTypeCab);
   EXPECT_EQ(Sector().text(0, "MSCF").le16(24, 0x0104).code(), kTypeNone);
   EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03}).code(), kType7z);
-  EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04}).code(), kTypeNone);
+  EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04}).code(), kType7z);  // current 7-Zip
+  EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x02}).code(), kType7z);
+  EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x05}).code(), kTypeNone);
+  EXPECT_EQ(Sector().bytes(0, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x01, 0x03}).code(), kTypeNone);
   EXPECT_EQ(Sector().text(0, "%PDF-1.7").code(), kTypePdf);
   EXPECT_EQ(Sector().text(0, "%PDF1.7").code(), kTypeNone);
 }
