@@ -217,7 +217,8 @@ ScanRefusal validateScan(ScanState& state, const ScanRequest& request) {
   state.scanStartSector = request.startSector;
   state.scanEndSector = request.endSector;
   state.scanLength = request.endSector - request.startSector + 1;
-  if (!state.usedSectorMap.allocate(state.geometry.lastSector)) return ScanRefusal::NoMemory;
+  // The map covers the range only: memory follows the work, not the size of the source.
+  if (!state.usedSectorMap.allocate(state.scanStartSector, state.scanEndSector)) return ScanRefusal::NoMemory;
   return ScanRefusal::None;
 }
 

@@ -6,49 +6,57 @@
 
 namespace vellumark {
 
-bool UsedSectorMap::allocate(std::int64_t lastSector) {
+bool UsedSectorMap::allocate(std::int64_t first, std::int64_t last) {
   release();
-  if (lastSector < 0) return true;
+  first = std::max<std::int64_t>(first, 0);
+  if (last < first) return true;
+  const std::int64_t base = first & ~std::int64_t{7};
   try {
-    bytes_.assign(static_cast<std::size_t>((lastSector + 8) / 8), 0);
+    bytes_.assign(static_cast<std::size_t>((last - base + 8) / 8), 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  sectors_ = lastSector + 1;
+  first_ = first;
+  base_ = base;
+  end_ = last + 1;
   return true;
 }
 
 void UsedSectorMap::release() {
   std::vector<std::uint8_t>().swap(bytes_);
-  sectors_ = 0;
+  first_ = base_ = end_ = 0;
 }
 
 void UsedSectorMap::markSectorRun(std::int64_t count, std::int64_t s) {
-  if (count <= 0) return;
-  if (s < 0) {
-    count += s;
-    s = 0;
+  if (count <= 0 || bytes_.empty()) return;
+  // Clip to the map without forming s + count when it could overflow.
+  if (s < first_) {
+    const std::uint64_t gap = static_cast<std::uint64_t>(first_) - static_cast<std::uint64_t>(s);
+    if (gap >= static_cast<std::uint64_t>(count)) return;
+    count -= static_cast<std::int64_t>(gap);
+    s = first_;
   }
-  std::int64_t end = std::min(s + count, sectors_);
+  if (s >= end_) return;
+  const std::int64_t end = count > end_ - s ? end_ : s + count;
   while (s < end && (s & 7) != 0) markSector(s++);
   if (end - s >= 8) {
-    std::int64_t whole = (end - s) / 8;
-    std::memset(bytes_.data() + (s >> 3), 0xFF, static_cast<std::size_t>(whole));
+    const std::int64_t whole = (end - s) / 8;
+    std::memset(bytes_.data() + index(s), 0xFF, static_cast<std::size_t>(whole));
     s += whole * 8;
   }
   while (s < end) markSector(s++);
 }
 
 std::int64_t UsedSectorMap::nextFreeSector(std::int64_t from, std::int64_t last) const {
-  last = std::min(last, sectors_ - 1);
-  std::int64_t s = std::max<std::int64_t>(from, 0);
+  last = std::min(last, end_ - 1);
+  std::int64_t s = std::max(from, first_);
   while (s <= last) {
-    const std::uint8_t byte = bytes_[static_cast<std::size_t>(s >> 3)];
+    const std::uint8_t byte = bytes_[index(s)];
     if (byte == 0xFF) {
       s = (s | 7) + 1;
       continue;
     }
-    if (((byte >> (s & 7)) & 1u) == 0) return s;
+    if ((byte & bitOf(s)) == 0) return s;
     ++s;
   }
   return -1;

@@ -147,3 +147,30 @@ TEST(UsedSectorMapTest, NextFreeSectorStepsOverUsedRunsAndStopsAtTheBound) {
 
 }  // namespace
 }  // namespace vellumark
+
+namespace vellumark {
+namespace {
+
+TEST(UsedSectorMapTest, AMapOverARangeHoldsOnlyTheRange) {
+  UsedSectorMap map;
+  constexpr std::int64_t kFirst = (std::int64_t{1} << 35) + 3;  // 16 TiB of 512-byte sectors in
+  ASSERT_TRUE(map.allocate(kFirst, kFirst + 99));
+  EXPECT_LE(map.bytes().size(), 14u);
+  EXPECT_TRUE(map.isSectorUsed(kFirst - 1)) << "outside the range counts as claimed";
+  EXPECT_TRUE(map.isSectorUsed(kFirst + 100));
+  EXPECT_FALSE(map.isSectorUsed(kFirst));
+  map.markSectorRun(10, kFirst - 5);  // clipped at the start
+  EXPECT_EQ(map.countUsed(), 5);
+  EXPECT_EQ(map.nextFreeSector(0, kFirst + 99), kFirst + 5);
+  map.markSectorRun(INT64_MAX, kFirst + 90);  // clipped at the end, no overflow
+  map.markSectorRun(INT64_MAX, INT64_MIN);  // ends at -1: before the map
+  EXPECT_EQ(map.countUsed(), 15);
+  map.markSectorRun(INT64_MAX, kFirst);
+  EXPECT_EQ(map.countUsed(), 100);
+  EXPECT_EQ(map.nextFreeSector(kFirst, INT64_MAX), -1);
+  map.clearSector(kFirst + 99);
+  EXPECT_EQ(map.nextFreeSector(kFirst, INT64_MAX), kFirst + 99);
+}
+
+}  // namespace
+}  // namespace vellumark
