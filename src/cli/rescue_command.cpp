@@ -182,7 +182,10 @@ int runRescue(const RescueOptions& o) {
     DisplayTimer timer(state);
     summary = runScan(state, frontEnd, request);
   }
-  if (summary.refusal != 0) return statusForRefusal(summary.refusal);
+  if (summary.refusal != 0) {
+    if (!summary.refusalDetail.empty()) std::cerr << "vellumark-cli: " << summary.refusalDetail << "\n";
+    return statusForRefusal(summary.refusal);
+  }
   if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())
     frontEnd.warn("the allocation data could not be read; the whole range was scanned");
   if (summary.sectorsUnreadable > 0)

@@ -37,13 +37,14 @@ struct ScanRequest {
   bool freeSpaceOnly = false;
   // When set, the cluster-size list is re-applied to the geometry before the scan.
   const SelectionLists* lists = nullptr;
-  // Decides whether the output folder lies on the source. Empty: the block-device check of
-  // the platform layer (image files are never refused). An error counts as "on the source".
+  // Decides whether the output folder lies on the source. Empty: checkOutputFolder, where a
+  // folder whose storage cannot be found out counts as "on the source".
   std::function<bool(const std::string& folder)> folderOnSource;
 };
 
 struct ScanSummary {
   int refusal = 0;                               // text entry of a validation refusal; 0 when the scan ran
+  std::string refusalDetail;                     // what the refusal was based on, when known
   std::array<std::uint64_t, 256> foundByType{};  // candidates recorded by the first pass, by code
   std::uint64_t candidatesFound = 0;             // recorded by the first pass
   std::uint64_t candidatesKept = 0;              // left after the cluster-alignment filter
@@ -69,8 +70,9 @@ struct ScanSummary {
 // Pieces of the scan, exposed for tests and tools.
 
 // Text entry of the first validation failure (20, 21, 22, 23, 88), 0 when all is well; on
-// success the range, output folder and map are set in state.
-[[nodiscard]] int validateScan(ScanState& state, const ScanRequest& request);
+// success the range, output folder and map are set in state. With refusal 22 from the
+// default check, refusalDetail receives what was found.
+[[nodiscard]] int validateScan(ScanState& state, const ScanRequest& request, std::string* refusalDetail = nullptr);
 
 // Picks the sector offset within a cluster where most candidates start (JPEGs without
 // APP0/APP1 count half, file-system metadata not at all; ties go to the lowest offset) and
