@@ -7,7 +7,9 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Tools the tests use to make real file systems and real files of many formats.
-  dosfstools mtools exfatprogs ntfs-3g sleuthkit
+  dosfstools mtools exfatprogs ntfs-3g sleuthkit e2fsprogs
+  # FUSE file systems, to check that the rescue never writes through a mount of its source.
+  fusefat
   zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
 )
 

@@ -214,6 +214,7 @@ int runRescue(const RescueOptions& o) {
   }
   if (summary.refusal != ScanRefusal::None) {
     frontEnd.showMessage(refusalTextEntry(summary.refusal));
+    if (!summary.refusalDetail.empty()) std::cerr << "vellumark-cli: " << summary.refusalDetail << "\n";
     return statusForRefusal(summary.refusal);
   }
   if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/storage_topology.h"
+#include "source/output_placement.h"
 #include "scan/read_ahead.h"
 #include "scan/type_codes.h"
 
@@ -19,12 +20,12 @@ std::uint32_t clusterSectors(const ScanState& state) {
   return state.geometry.sectorsPerCluster == 0 ? 1u : state.geometry.sectorsPerCluster;
 }
 
-bool defaultFolderOnSource(const ScanState& state, const std::string& folder) {
-  const SectorSource& source = *state.sourceHandle;
-  if (source.kind() == SourceKind::ImageFile) return false;
-  auto onDevice = platform::folderIsOnDevice(folder, source.deviceId(), source.kind() == SourceKind::WholeDisk);
-  // When the answer cannot be found out, writing there could overwrite what is being rescued.
-  return !onDevice || *onDevice;
+// When the folder is (or may be) on the source, says why in detail.
+bool defaultFolderOnSource(const ScanState& state, const std::string& folder, std::string* detail) {
+  const platform::PlacementCheck check = checkOutputFolder(*state.sourceHandle, state.sourceName, folder);
+  if (check.placement == platform::Placement::Elsewhere) return false;
+  if (detail != nullptr) *detail = check.detail;
+  return true;
 }
 
 void emptyCandidates(ScanState& state) {
@@ -199,12 +200,12 @@ std::int64_t sectorsToClusterEnd(std::int64_t s, std::uint32_t phase, std::uint3
   return spc - into;
 }
 
-ScanRefusal validateScan(ScanState& state, const ScanRequest& request) {
+ScanRefusal validateScan(ScanState& state, const ScanRequest& request, std::string* refusalDetail) {
   if (!state.isOpen()) return ScanRefusal::NoSource;
   if (state.typeFlags == 0) return ScanRefusal::NoFamilies;
   if (!platform::isDirectory(request.outputFolder)) return ScanRefusal::NoOutputFolder;
   const bool onSource = request.folderOnSource ? request.folderOnSource(request.outputFolder)
-                                               : defaultFolderOnSource(state, request.outputFolder);
+                                               : defaultFolderOnSource(state, request.outputFolder, refusalDetail);
   if (onSource) return ScanRefusal::OutputOnSource;
   if (request.lists != nullptr) reapplyClusterSize(*request.lists, state.geometry);
   state.outputFolder = request.outputFolder;
@@ -257,7 +258,7 @@ std::uint32_t estimateClusterPhase(ScanState& state, FrontEnd& frontEnd, std::ui
 
 ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& request, const ScanHooks& hooks) {
   ScanSummary summary;
-  summary.refusal = validateScan(state, request);
+  summary.refusal = validateScan(state, request, &summary.refusalDetail);
   if (summary.refusal != ScanRefusal::None) return summary;
 
   state.scanCancelled = false;

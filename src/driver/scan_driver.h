@@ -40,13 +40,14 @@ struct ScanRequest {
   bool freeSpaceOnly = false;
   // When set, the cluster-size list is re-applied to the geometry before the scan.
   const SelectionLists* lists = nullptr;
-  // Decides whether the output folder lies on the source. Empty: the block-device check of
-  // the platform layer (image files are never refused). An error counts as "on the source".
+  // Decides whether the output folder lies on the source. Empty: checkOutputFolder, where a
+  // folder whose storage cannot be found out counts as "on the source".
   std::function<bool(const std::string& folder)> folderOnSource;
 };
 
 struct ScanSummary {
   ScanRefusal refusal = ScanRefusal::None;       // why the scan did not run
+  std::string refusalDetail;                     // what an output-on-source refusal was based on
   std::array<std::uint64_t, 256> foundByType{};  // candidates recorded by the first pass, by code
   std::uint64_t candidatesFound = 0;             // recorded by the first pass
   std::uint64_t candidatesKept = 0;              // left after the cluster-alignment filter
@@ -74,8 +75,10 @@ struct ScanSummary {
 
 // The first validation failure, in the order families, output folder, output on the source,
 // sector size, range, memory; None when all is well. On success the range, output folder
-// and map are set in state.
-[[nodiscard]] ScanRefusal validateScan(ScanState& state, const ScanRequest& request);
+// and map are set in state. When the default check refuses the output folder,
+// refusalDetail receives what was found.
+[[nodiscard]] ScanRefusal validateScan(ScanState& state, const ScanRequest& request,
+                                       std::string* refusalDetail = nullptr);
 
 // Picks the sector offset within a cluster where most candidates start (JPEGs without
 // APP0/APP1 count half, file-system metadata not at all; ties go to the lowest offset) and

@@ -56,6 +56,8 @@ Expected<DeviceInfo> ReadOnlyFile::describe(const std::string& path) const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return OsError{errno, "stat " + path};
   DeviceInfo info;
+  info.fileDevice = st.st_dev;
+  info.fileInode = st.st_ino;
   if (S_ISBLK(st.st_mode)) {
     std::uint64_t size = 0;
     if (::ioctl(fd_, BLKGETSIZE64, &size) != 0) return OsError{errno, "size of " + path};

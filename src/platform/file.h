@@ -18,6 +18,8 @@ struct DeviceInfo {
   std::uint64_t sizeBytes = 0;
   std::uint32_t logicalSectorSize = 512;  // 512 for plain files
   std::uint64_t deviceId = 0;             // st_rdev of a block device, 0 for files
+  std::uint64_t fileDevice = 0;           // st_dev and st_ino of what is open
+  std::uint64_t fileInode = 0;
 };
 
 // A read-only descriptor. Move-only; closes on destruction.

@@ -25,6 +25,9 @@ class SectorSource {
   [[nodiscard]] virtual std::uint32_t logicalSectorSize() const = 0;
   [[nodiscard]] virtual SourceKind kind() const = 0;
   [[nodiscard]] virtual std::uint64_t deviceId() const { return 0; }
+  // st_dev and st_ino of an open file or device node; zero for sources that are no file.
+  [[nodiscard]] virtual std::uint64_t fileDevice() const { return 0; }
+  [[nodiscard]] virtual std::uint64_t fileInode() const { return 0; }
 };
 
 // A file or block device opened read-only.
@@ -38,6 +41,8 @@ class FileSource final : public SectorSource {
   std::uint32_t logicalSectorSize() const override { return info_.logicalSectorSize; }
   SourceKind kind() const override { return info_.kind; }
   std::uint64_t deviceId() const override { return info_.deviceId; }
+  std::uint64_t fileDevice() const override { return info_.fileDevice; }
+  std::uint64_t fileInode() const override { return info_.fileInode; }
 
  private:
   platform::ReadOnlyFile file_;
