@@ -70,6 +70,10 @@ class CarveReporter {
   virtual void carving(std::int64_t startSector, std::int64_t sector) = 0;
   // The candidate at startSector was turned down, and why (a fixed text).
   virtual void rejected(std::int64_t startSector, std::string_view reason) = 0;
+  // The carve that began at startSector met a sector it could not read, and gives up.
+  virtual void unreadable(std::int64_t startSector, std::int64_t sector) = 0;
+  // The carve that began at startSector needed `bytes` in memory and could not have them.
+  virtual void outOfMemory(std::int64_t startSector, std::int64_t bytes) = 0;
 };
 
 struct CarveContext {

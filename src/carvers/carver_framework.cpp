@@ -92,6 +92,7 @@ bool Carve::readNextSector() {
 bool Carve::readSectorAt(std::span<std::uint8_t> dest) {
   if (ctx_.reader.read(readOffset_, dest)) return true;
   reason_ = "a sector of it could not be read";
+  ctx_.reporter.unreadable(startSector_, readOffset_ / bytesPerSector_);
   return false;
 }
 
@@ -105,6 +106,7 @@ bool Carve::fetchUpTo(std::int64_t target) {
     }
   } catch (const std::bad_alloc&) {
     reason_ = "not enough memory to assemble it";
+    ctx_.reporter.outOfMemory(startSector_, target);
     return false;
   }
   return true;

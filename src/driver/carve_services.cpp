@@ -95,6 +95,17 @@ void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reas
     rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, std::string(reason)});
 }
 
+void ScanCarveServices::unreadable(std::int64_t startSector, std::int64_t sector) {
+  state_.unreadableSectors.insert(sector);
+  if (rejections_.abandoned.size() < RejectionLog::kMaxListed)
+    rejections_.abandoned.push_back(AbandonedCarve{startSector, candidateType_, sector, 0});
+}
+
+void ScanCarveServices::outOfMemory(std::int64_t startSector, std::int64_t bytes) {
+  if (rejections_.abandoned.size() < RejectionLog::kMaxListed)
+    rejections_.abandoned.push_back(AbandonedCarve{startSector, candidateType_, -1, bytes});
+}
+
 void pumpDelay(FrontEnd& frontEnd, int milliseconds) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   do {

@@ -22,11 +22,21 @@ struct CandidateRejection {
   std::string reason;
 };
 
-// Every rejection counted by type code and reason; document candidates also listed one by one.
+// A carve given up for want of a readable sector or of memory.
+struct AbandonedCarve {
+  std::int64_t startSector = 0;
+  std::uint8_t typeCode = 0;
+  std::int64_t unreadableSector = -1;  // the sector that could not be read, or -1
+  std::int64_t bytesNeeded = 0;        // for want of memory: what it needed to hold
+};
+
+// Every rejection counted by type code and reason; document candidates also listed one by
+// one, and every carve abandoned for an unreadable sector or for memory.
 struct RejectionLog {
   static constexpr std::size_t kMaxListed = 100'000;
   std::map<std::pair<std::uint8_t, std::string>, std::uint64_t> counts;
   std::vector<CandidateRejection> documents;
+  std::vector<AbandonedCarve> abandoned;
 };
 
 class ScanCarveServices final : public CarveSettingsSource,
@@ -53,6 +63,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
   void carving(std::int64_t startSector, std::int64_t sector) override;
   void rejected(std::int64_t startSector, std::string_view reason) override;
+  void unreadable(std::int64_t startSector, std::int64_t sector) override;
+  void outOfMemory(std::int64_t startSector, std::int64_t bytes) override;
 
  private:
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);

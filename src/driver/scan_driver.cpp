@@ -67,10 +67,7 @@ ProgressReport firstPassReport(const ScanState& state, std::int64_t s, const Sca
 bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, SectorWalkReader& reader,
                    std::span<std::uint8_t> buffer, ScanSummary& summary) {
   ++summary.sectorsExamined;
-  if (!reader.read(s, buffer)) {
-    ++summary.sectorsUnreadable;
-    return true;
-  }
+  if (!reader.read(s, buffer)) return true;  // recorded as unreadable by the reader
   const std::uint8_t code = hooks.classify(buffer);
   if (code == kTypeNone) return true;
   if (code == kTypeOle2 || code == kTypeOoxml) ++summary.documentCandidates;
@@ -110,6 +107,7 @@ void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, Sca
       frontEnd.pump();
     }
   }
+  reader.finish();
 }
 
 void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
@@ -268,6 +266,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     markAllocated(state, frontEnd, hooks, summary);
   }
   emptyCandidates(state);
+  state.unreadableSectors.clear();
 
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
@@ -297,6 +296,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.phase = ScanPhase::Done;
   state.usedSectorMap.release();
   summary.rejections = services.takeRejections();
+  summary.sectorsUnreadable = static_cast<std::int64_t>(state.unreadableSectors.size());
 
   summary.stopped = !finished || state.recoveryState.load() == kRecoveryStopRequested;
   summary.recovered = state.recoveredCount;

@@ -43,13 +43,28 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
 bool SectorWalkReader::read(std::int64_t s, std::span<std::uint8_t> dest) {
   const std::int64_t bps = state_.geometry.bytesPerSector;
   const std::int64_t offset = s * bps;
+  probeUpTo(std::min(offset, directUntil_));
   if (offset >= directUntil_) {
     if (readSource(state_, dest.first(static_cast<std::size_t>(bps)), offset) == 0) return true;
-    directUntil_ = offset + static_cast<std::int64_t>(kReadWindowBytes);
+    const std::int64_t rangeEnd = (state_.scanEndSector + 1) * bps;
+    directUntil_ = std::min(offset + static_cast<std::int64_t>(kReadWindowBytes), std::max(rangeEnd, offset + bps));
   }
+  probedUpTo_ = offset + bps;
   if (readSector(state_, s, dest)) return true;
-  directUntil_ = offset + bps;
+  state_.unreadableSectors.insert(s);
   return false;
+}
+
+void SectorWalkReader::finish() { probeUpTo(directUntil_); }
+
+void SectorWalkReader::probeUpTo(std::int64_t offset) {
+  const std::int64_t bps = state_.geometry.bytesPerSector;
+  if (probedUpTo_ >= offset || bps <= 0) return;
+  scratch_.resize(static_cast<std::size_t>(bps));
+  for (; probedUpTo_ < offset; probedUpTo_ += bps) {
+    const std::int64_t sector = probedUpTo_ / bps;
+    if (!readSector(state_, sector, scratch_)) state_.unreadableSectors.insert(sector);
+  }
 }
 
 }  // namespace vellumark

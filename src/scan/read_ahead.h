@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "scan/scan_state.h"
 
@@ -21,15 +22,24 @@ namespace vellumark {
 // means a bad sector somewhere in the next 64 KiB: the sectors up to it are read one by one,
 // and the window takes over again just past it, so one bad spot does not make every sector
 // before it fail a large read.
+//
+// Within a window that failed, every sector is read once on its own, also those the walk
+// steps over (one sector a cluster), so each unreadable sector there is found and recorded
+// in state.unreadableSectors. Sectors must be asked for in increasing order.
 class SectorWalkReader {
  public:
   explicit SectorWalkReader(ScanState& state) : state_(state) {}
   // Reads sector s into dest (bytesPerSector bytes). False when it cannot be read at all.
   [[nodiscard]] bool read(std::int64_t s, std::span<std::uint8_t> dest);
+  // Reads the rest of a failed window that the walk did not reach.
+  void finish();
 
  private:
+  void probeUpTo(std::int64_t offset);
   ScanState& state_;
   std::int64_t directUntil_ = -1;  // byte offset up to which sectors are read directly
+  std::int64_t probedUpTo_ = -1;   // byte offset of the next sector of that stretch to read
+  std::vector<std::uint8_t> scratch_;
 };
 
 }  // namespace vellumark

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ struct ScanJob {
   std::uint32_t recoveredCount = 0;
   std::uint32_t saveFailures = 0;    // documents that could not be written (not counted above)
   std::vector<RecoveredFile> recoveredFiles;
+
+  // Sectors that could not be read, wherever the scan met them (each counted once).
+  std::set<std::int64_t> unreadableSectors;
 };
 
 // The controls another thread or a front end writes while the engine's loops run: they
