@@ -176,6 +176,7 @@ std::uint32_t Carve::sectorsPerCluster() const {
 }
 std::uint32_t Carve::clusterPhase() const { return ctx_.state.clusterPhase; }
 std::int64_t Carve::scanEndSector() const { return ctx_.state.scanEndSector; }
+const ThumbnailRules& Carve::thumbnailRules() const { return ctx_.state.thumbnailRules; }
 
 void Carve::reportProgress() {
   ScanState& state = ctx_.state;

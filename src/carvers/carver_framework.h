@@ -85,6 +85,7 @@ class Carve {
   [[nodiscard]] std::uint32_t sectorsPerCluster() const;  // 1 when unknown
   [[nodiscard]] std::uint32_t clusterPhase() const;
   [[nodiscard]] std::int64_t scanEndSector() const;       // inclusive
+  [[nodiscard]] const ThumbnailRules& thumbnailRules() const;
   [[nodiscard]] CarveContext& context() { return ctx_; }
 
  private:

@@ -8,10 +8,12 @@
 #include <sstream>
 
 #include "app/text_table.h"
+#include "app/thumbnail_settings.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "platform/interrupt_signal.h"
+#include "platform/program_folder.h"
 #include "scan/display_timer.h"
 #include "driver/scan_driver.h"
 #include "scan/type_codes.h"
@@ -176,6 +178,13 @@ int runRescue(const RescueOptions& o) {
   terminal.askOnSaveError = ::isatty(STDIN_FILENO) == 1;
   terminal.onSaveError = o.onSaveError == "abort" ? SaveErrorPolicy::Abort : SaveErrorPolicy::Ignore;
   TerminalFrontEnd frontEnd(state, terminal, &interrupts);
+
+  // The thumbnail rules live beside the program.
+  if (auto folder = platform::programFolder()) {
+    ThumbnailSettings settings = loadThumbnailSettings(*folder);
+    state.thumbnailRules = std::move(settings.rules);
+    for (const std::string& w : settings.warnings) frontEnd.warn(w);
+  }
 
   ScanSummary summary;
   {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/thumbnail_rules.h"
 #include "scan/used_sector_map.h"
 #include "source/source_fields.h"
 
@@ -52,6 +53,7 @@ struct ScanState : SourceFields {
   std::vector<std::uint8_t> candidateTypes;
   std::uint32_t clusterPhase = 0;
   std::string outputFolder;          // ends in '/'
+  ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails
 
   // Results.
   std::uint32_t recoveredCount = 0;
