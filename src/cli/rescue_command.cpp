@@ -117,6 +117,11 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out << "  \"candidatesKept\": " << s.candidatesKept << ",\n";
   out << "  \"documentCandidates\": " << s.documentCandidates << ",\n";
   out << "  \"clusterPhase\": " << s.clusterPhase << ",\n";
+  out << "  \"estimatedClusterBytes\": ";
+  if (s.clusterEstimate)
+    out << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << ",\n";
+  else
+    out << "null,\n";
   out << "  \"freeSpaceMarkingFailed\": " << (s.freeSpaceMarkingFailed ? "true" : "false") << ",\n";
   out << "  \"countsByType\": [";
   bool first = true;
@@ -138,6 +143,14 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
     first = false;
   }
   out << (first ? "]\n" : "\n  ]\n") << "}\n";
+}
+
+void printSummary(const ScanState& state, const ScanSummary& s) {
+  if (s.clusterEstimate && s.clusterEstimate->sectorsPerCluster > 1)
+    std::cout << "Cluster size estimated from the files found: "
+              << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << " bytes ("
+              << s.clusterEstimate->agreeing << " of " << s.clusterEstimate->counted << " start on a cluster boundary)\n";
+  std::cout << uiText(27) << s.recovered << "\n";
 }
 
 int exitStatusFor(const ScanSummary& s, bool interrupted) {
@@ -163,6 +176,7 @@ int runRescue(const RescueOptions& o) {
   request.outputFolder = o.outputFolder;
   request.freeSpaceOnly = o.freeSpace;
   request.lists = &lists;
+  request.clusterSizeChosen = !o.cluster.empty();
   request.startSector = 0;
   request.endSector = state.geometry.lastSector;
   if (!o.range.empty()) {
@@ -204,7 +218,7 @@ int runRescue(const RescueOptions& o) {
   if (o.json)
     printJson(state, request, summary, frontEnd.interrupted());
   else
-    std::cout << uiText(27) << summary.recovered << "\n";
+    printSummary(state, summary);
   return exitStatusFor(summary, frontEnd.interrupted());
 }
 

@@ -275,6 +275,12 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     } else {
       state.clusterPhase = state.geometry.clusterOffset == -1 ? 0u : static_cast<std::uint32_t>(state.geometry.clusterOffset) % spc;
     }
+    // Nothing gave the cluster size: estimated for this scan only, every candidate kept.
+    if (spc == 1 && state.geometry.clusterOffset == -1 && !request.clusterSizeChosen) {
+      summary.clusterEstimate = estimateClusterSize(state.candidateSectors, state.candidateTypes, state.geometry.bytesPerSector);
+      state.geometry.sectorsPerCluster = summary.clusterEstimate->sectorsPerCluster;
+      state.clusterPhase = summary.clusterEstimate->phase;
+    }
   }
   summary.candidatesKept = state.candidateSectors.size();
   summary.clusterPhase = state.clusterPhase;
@@ -287,6 +293,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.saveFailures = 0;
   state.recoveredFiles.clear();
   const bool finished = carveCandidates(state, frontEnd, hooks);
+  if (summary.clusterEstimate) state.geometry.sectorsPerCluster = 1;
   state.recoveryDialogClosable = true;
   state.usedSectorMap.release();
 
