@@ -121,6 +121,15 @@ TEST(JpegCarver, ThumbnailsAreReleasedAndUndecodableImagesKeepTheirSectors) {
   EXPECT_TRUE(validateJpeg(cut));
   EXPECT_FALSE(validateJpeg(Picture(jpeg.begin(), jpeg.begin() + 100)));
   EXPECT_FALSE(validateJpeg(Picture(5000, 0xFF)));
+  // A header that declares 65,000 x 65,000 pixels over a few KiB: no minutes of padding.
+  Picture huge = jpeg;
+  for (std::size_t at : {find(0xC0) + 5, find(0xC0) + 7}) {
+    huge[at] = 0xFD;
+    huge[at + 1] = 0xE8;
+  }
+  const auto hugeSize = validateJpeg(huge);
+  ASSERT_TRUE(hugeSize);
+  EXPECT_EQ(hugeSize->width, 65000u);
   const auto size = validateJpeg(jpeg, JpegDecodeScale::Full);
   ASSERT_TRUE(size);
   EXPECT_EQ(size->width, 160u);
