@@ -3,13 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "carvers/bmp_carver.h"
-#include "carvers/jpeg_carver.h"
+#include "carvers/carver_registry.h"
 #include "carvers/jpeg_validation.h"
-#include "carvers/png_carver.h"
-#include "carvers/raf_carver.h"
-#include "carvers/tiff_carver.h"
-#include "carvers/x3f_carver.h"
+#include "scan/sector_classifier.h"
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
 #include "support/test_pictures.h"
@@ -22,16 +18,6 @@ using test::ImageBuilder;
 using Picture = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kSpc = 8;
-
-CarverFn carverFor(const Picture& p) {
-  if (p.size() < 4) return nullptr;
-  if (p[0] == 0xFF) return carveJpeg;
-  if (p[0] == 'B') return carveBmp;
-  if (p[0] == 0x89) return carvePng;
-  if (p[0] == 'I' || p[0] == 'M') return carveTiff;
-  if (p[0] == 'F') return p[1] == 'O' ? carveX3f : carveRaf;
-  return nullptr;
-}
 
 struct Traced {
   std::int64_t first = -1;   // first and last claimed sector; -1 when nothing was claimed
@@ -49,7 +35,8 @@ Traced trace(const Picture& picture, std::uint32_t bps = 512, std::int64_t at = 
   CarveSetup setup(image.bytes(), bps, "");
   setup.state.geometry.sectorsPerCluster = kSpc;
   setup.state.thumbnailRules = rules;
-  carverFor(picture)(setup.ctx, at * bps);
+  const std::uint8_t code = classifySector(picture);
+  (mainPassCarver(code) ? mainPassCarver(code) : finalSweepCarver(code))(setup.ctx, at * bps);
   Traced t;
   for (std::int64_t s = 0; s < setup.state.usedSectorMap.sectorCount(); ++s) {
     if (!setup.state.usedSectorMap.isSectorUsed(s)) continue;
@@ -82,14 +69,10 @@ TEST(PictureCarvers, RealPicturesAreTracedToTheSectorOfTheirLastByte) {
   }
 }
 
-Picture smallJpeg(const test::TempDir& dir, const std::string& size = "160x120") {
-  return test::convertPicture(dir.path(), "-seed 5 -size " + size + " plasma:fractal -quality 90", "small.jpg");
-}
-
 TEST(JpegCarver, ThumbnailsAreReleasedAndUndecodableImagesKeepTheirSectors) {
   if (!test::haveConvert()) GTEST_SKIP() << "ImageMagick is not installed";
   test::TempDir dir;
-  const Picture jpeg = smallJpeg(dir);
+  const Picture jpeg = test::convertPicture(dir.path(), "-seed 5 -size 160x120 plasma:fractal -quality 90", "small.jpg");
   ThumbnailRules listed;
   listed.pixelCounts = {307200, 160 * 120};
   EXPECT_EQ(trace(jpeg, 512, 8, 64, listed).count, 0) << "a listed size is a thumbnail";
@@ -119,6 +102,7 @@ TEST(JpegCarver, ThumbnailsAreReleasedAndUndecodableImagesKeepTheirSectors) {
   Picture cut(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() / 2));
   cut.insert(cut.end(), {0xFF, 0xD9});
   EXPECT_TRUE(validateJpeg(cut));
+  EXPECT_GT(trace(cut).count, 0) << "with no thumbnail rules every traced JPEG keeps its sectors";
   EXPECT_FALSE(validateJpeg(Picture(jpeg.begin(), jpeg.begin() + 100)));
   EXPECT_FALSE(validateJpeg(Picture(5000, 0xFF)));
   // A header that declares 65,000 x 65,000 pixels over a few KiB: no minutes of padding.
@@ -161,20 +145,13 @@ TEST(JpegCarver, EndMarkerSearch) {
   for (std::uint16_t length : {0, 1, 2}) EXPECT_EQ(trace(jpegWithTail({0xFF, 0xD9}, length)).count, 0) << length;
 }
 
-Picture bmpDeclaring(std::uint32_t size) {
-  Picture p(512, 0);
-  p[0] = 'B';
-  p[1] = 'M';
-  for (int i = 0; i < 4; ++i) p[2 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-  return p;
-}
+Picture bmpDeclaring(std::uint32_t size) { return ImageBuilder(1).putText(0, "BM").putLe32(2, size).bytes(); }
 
 TEST(BmpCarver, ClaimsItsDeclaredSizeOrOnlyItsFirstCluster) {
   EXPECT_EQ(trace(bmpDeclaring(1'000'000), 512, 8, 2000).count, 1960);  // 1954 sectors, then to the cluster's end
   EXPECT_EQ(trace(bmpDeclaring(57)).count, 8);
   EXPECT_EQ(trace(bmpDeclaring(104'857'601)).count, 8);
-  const Traced cut = trace(bmpDeclaring(1'000'000), 512, 8, 100);
-  EXPECT_EQ(cut.last, cut.first + cut.count - 1) << "claims what the range holds";
+  EXPECT_EQ(trace(bmpDeclaring(1'000'000), 512, 8, 100).count, 101) << "claims up to the end of the range";
 }
 
 Picture pngOf(const std::vector<Picture>& chunks) {
@@ -199,10 +176,7 @@ TEST(PngCarver, ChunkTypesCrcsAndLengths) {
   Picture huge = pngOf({ihdr, test::pngChunk("IDAT", Picture(10, 2)), iend});
   for (int i = 0; i < 4; ++i) huge[8 + 25 + i] = 0xFF;
   EXPECT_EQ(trace(huge).count, 0);
-  Picture endAtEdge = pngOf({ihdr});
-  endAtEdge.resize(512 * 3 - 8, 0);
-  endAtEdge.insert(endAtEdge.end(), {0, 0, 0, 0, 'I', 'E', 'N', 'D'});
-  // Filler between the chunks must itself be chunks: make it one.
+  // IEND right at the range's end, its CRC beyond it; the filler before it is one chunk.
   const Picture filler = test::pngChunk("ffFF", Picture(512 * 3 - 8 - 33 - 12, 5));
   Picture edge = pngOf({ihdr, filler});
   edge.insert(edge.end(), {0, 0, 0, 0, 'I', 'E', 'N', 'D'});
@@ -236,17 +210,11 @@ TEST(TiffCarver, StripsTypesAndHostileDirectories) {
   EXPECT_EQ(trace(tiffOf({{330, 4, 1, 8}})).count, 0);
   // A chain of 1,001 directories fails; a chain of 3 is fine.
   const auto chain = [](std::uint32_t n) {
-    Picture p = tiffOf({{256, 3, 1, 1}}, 40, 40 + 18 * n);
-    for (std::uint32_t i = 0; i < n - 1; ++i) {
-      const std::size_t at = 40 + 18 * i;
-      p[at] = 1;
-      p[at + 2] = 1;  // tag 1, type 3, count 1
-      p[at + 4] = 3;
-      p[at + 6] = 1;
-      const std::uint32_t next = i + 2 < n ? static_cast<std::uint32_t>(at + 18) : 0;
-      for (int k = 0; k < 4; ++k) p[at + 14 + k] = static_cast<std::uint8_t>(next >> (8 * k));
-    }
-    return p;
+    ImageBuilder b(0);
+    b.putText(0, "II").putLe16(2, 42).putLe32(4, 8);
+    for (std::uint32_t i = 0, at = 8; i < n; ++i, at += 18)   // one entry each: tag 1, SHORT, count 1
+      b.putLe16(at, 1).putLe16(at + 2, 1).putLe16(at + 4, 3).putLe32(at + 6, 1).putLe32(at + 14, i + 1 < n ? at + 18 : 0);
+    return b.bytes();
   };
   EXPECT_GT(trace(chain(3)).count, 0);
   EXPECT_EQ(trace(chain(1001)).count, 0);
@@ -257,27 +225,16 @@ TEST(TiffCarver, StripsTypesAndHostileDirectories) {
 }
 
 TEST(CameraRawCarvers, X3fPointerAndRafBlocks) {
-  Picture x3f(4096, 0);
-  std::copy_n("FOVb", 4, x3f.begin());
-  std::copy_n("SECd", 4, x3f.begin() + 2000);   // a directory of 2 entries: pointer 36 bytes on
-  for (int k = 0; k < 4; ++k) x3f[2036 + k] = static_cast<std::uint8_t>(2000 >> (8 * k));
-  EXPECT_EQ(trace(x3f).last, 15) << "sector of the pointer (11), then the cluster's rest";
+  ImageBuilder x3f(8);
+  x3f.putText(0, "FOVb").putText(2000, "SECd").putLe32(2036, 2000);   // 2 entries: the pointer 36 bytes on
+  EXPECT_EQ(trace(x3f.bytes()).last, 15) << "sector of the pointer (11), then the cluster's rest";
 
-  Picture raf(512, 0);
-  std::copy_n("FUJIFILMCCD-RAW ", 16, raf.begin());
-  const auto put = [&](std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) raf[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
-  };
-  put(100, 1000);
-  put(104, 4000);    // raw block ends at 5,000
-  put(84, 148);
-  put(128, 6000);
-  put(132, 6000);    // second block ends at 12,000: in sector 23 of the file
-  EXPECT_EQ(trace(raf).last, 8 + 23);
-  put(84, 0);
-  EXPECT_EQ(trace(raf).last, 8 + 15) << "raw block only: sector 9 of the file, then the cluster's rest";
-  put(104, 209'715'200);
-  EXPECT_EQ(trace(raf).count, 0);
+  ImageBuilder raf(1);
+  raf.putText(0, "FUJIFILMCCD-RAW ").putBe32(100, 1000).putBe32(104, 4000);   // raw block ends at 5,000
+  raf.putBe32(84, 148).putBe32(128, 6000).putBe32(132, 6000);                  // second block at 12,000
+  EXPECT_EQ(trace(raf.bytes()).last, 8 + 23);
+  EXPECT_EQ(trace(raf.putBe32(84, 0).bytes()).last, 8 + 15) << "raw block only: file sector 9, then the cluster's rest";
+  EXPECT_EQ(trace(raf.putBe32(104, 209'715'200).bytes()).count, 0);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// Documents written around a picture: the first part of the document, the whole picture,
-// then the rest of the document, each from a 4 KiB cluster boundary, with noise in the rest
-// of every last cluster, on a raw image with no file system and no cluster size given. The
-// document comes back byte for byte only because the picture was traced exactly; without the
-// picture's carver it does not.
+// A document written around a picture (document part 1, the picture, part 2, each from a
+// 4 KiB cluster boundary, noise in the rest of each last cluster) on a raw image with no file
+// system and no cluster size given comes back whole only when the picture is traced exactly.
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -24,11 +22,11 @@ constexpr std::uint64_t kCluster = 4096;
 
 std::uint64_t clustersFor(std::uint64_t bytes) { return (bytes + kCluster - 1) / kCluster; }
 
-// Enough small pictures, one cluster each, for the cluster size to be estimated; then the
-// document around the picture, then two clusters of noise.
+// Small pictures, one cluster each (enough for the cluster size to be estimated), then the
+// document around the picture.
 Bytes8 buildImage(const std::vector<Bytes8>& neighbours, const Bytes8& doc, const Bytes8& picture) {
   const std::uint64_t firstPart = kCluster * std::max<std::uint64_t>(1, doc.size() / kCluster / 2);
-  std::uint64_t clusters = 1 + neighbours.size() + clustersFor(doc.size()) + clustersFor(picture.size()) + 3;
+  const std::uint64_t clusters = 1 + neighbours.size() + clustersFor(doc.size()) + clustersFor(picture.size()) + 3;
   test::ImageBuilder b(clusters * kCluster / 512);
   b.fillRandom(0, clusters * kCluster, 4242);
   std::uint64_t at = kCluster;
@@ -66,7 +64,6 @@ bool rescuedInProcess(const Bytes8& image, std::uint32_t bps, const Bytes8& doc,
   test::TempDir out;
   ScanState state;
   openScanSource(state, std::make_unique<MemorySource>(image, bps, SourceKind::Volume), "image");
-  EXPECT_EQ(state.geometry.bytesPerSector, bps);
   test::RecordingFrontEnd frontEnd;
   ScanRequest request;
   request.outputFolder = out.path().string();
@@ -76,8 +73,7 @@ bool rescuedInProcess(const Bytes8& image, std::uint32_t bps, const Bytes8& doc,
   ScanHooks hooks = defaultScanHooks();
   removedCode = withoutCode;
   hooks.mainPassCarver = carverWithoutRemoved;
-  const ScanSummary summary = runScan(state, frontEnd, request, hooks);
-  EXPECT_EQ(summary.refusal, 0);
+  EXPECT_EQ(runScan(state, frontEnd, request, hooks).refusal, 0);
   return holdsDocument(out.path(), doc, bps);
 }
 
