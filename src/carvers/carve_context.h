@@ -15,6 +15,7 @@
 
 #include "scan/document_families.h"
 #include "scan/recovered_file.h"
+#include "scan/thumbnail_rules.h"
 #include "scan/used_sector_map.h"
 #include "util/byte_reader.h"
 
@@ -27,6 +28,7 @@ struct CarveSettings {
   std::uint32_t sectorsPerCluster = 1;  // never 0
   std::uint32_t clusterPhase = 0;       // sector offset of cluster starts
   std::int64_t scanEndSector = -1;      // inclusive: no carve steps past it
+  const ThumbnailRules* thumbnails = nullptr;  // which decoded pictures are thumbnails; none when null
 };
 
 class CarveSettingsSource {

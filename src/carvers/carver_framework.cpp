@@ -184,6 +184,11 @@ std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCo
   return ctx_.documents.save(document, held.first(static_cast<std::size_t>(length)));
 }
 
+const ThumbnailRules& Carve::thumbnailRules() const {
+  static const ThumbnailRules kNone{};
+  return settings_.thumbnails != nullptr ? *settings_.thumbnails : kNone;
+}
+
 void Carve::reportProgress() { ctx_.reporter.carving(startSector_, readOffset_ / bytesPerSector_); }
 
 void Carve::releaseClaims() {

@@ -110,6 +110,7 @@ class Carve {
   [[nodiscard]] std::uint32_t sectorsPerCluster() const { return settings_.sectorsPerCluster; }
   [[nodiscard]] std::uint32_t clusterPhase() const { return settings_.clusterPhase; }
   [[nodiscard]] std::int64_t scanEndSector() const { return settings_.scanEndSector; }
+  [[nodiscard]] const ThumbnailRules& thumbnailRules() const;
   [[nodiscard]] CarveContext& context() { return ctx_; }
 
  private:

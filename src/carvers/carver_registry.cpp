@@ -1,9 +1,15 @@
 #include "carvers/carver_registry.h"
 
 #include "carvers/archive_carvers.h"
+#include "carvers/bmp_carver.h"
+#include "carvers/jpeg_carver.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
 #include "carvers/pdf_carver.h"
+#include "carvers/png_carver.h"
+#include "carvers/raf_carver.h"
+#include "carvers/tiff_carver.h"
+#include "carvers/x3f_carver.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -19,6 +25,13 @@ struct CarverEntry {
 // Every carver plugs in here, by the type code of the candidates it takes. (File-system
 // metadata, code 100, needs no carver: the driver claims the rest of its cluster.)
 constexpr CarverEntry kCarvers[] = {
+    {kTypeJpegApp, carveJpeg, nullptr},
+    {kTypeJpegOther, nullptr, carveJpeg},   // only once everything else is traced
+    {kTypeBmp, carveBmp, nullptr},
+    {kTypePng, carvePng, nullptr},
+    {kTypeTiff, carveTiff, nullptr},
+    {kTypeX3f, carveX3f, nullptr},
+    {kTypeRaf, carveRaf, nullptr},
     {kTypeOle2, carveOle2, nullptr},
     {kTypeOoxml, carveOoxml, nullptr},
     {kTypePdf, carvePdf, nullptr},

@@ -9,10 +9,12 @@
 
 #include "app/refusal_text.h"
 #include "app/text_table.h"
+#include "app/thumbnail_settings.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "platform/interrupt_signal.h"
+#include "platform/program_folder.h"
 #include "scan/display_timer.h"
 #include "driver/scan_driver.h"
 #include "scan/type_codes.h"
@@ -116,6 +118,11 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out << "  \"candidatesKept\": " << s.candidatesKept << ",\n";
   out << "  \"documentCandidates\": " << s.documentCandidates << ",\n";
   out << "  \"clusterPhase\": " << s.clusterPhase << ",\n";
+  out << "  \"estimatedClusterBytes\": ";
+  if (s.clusterEstimate)
+    out << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << ",\n";
+  else
+    out << "null,\n";
   out << "  \"freeSpaceMarkingFailed\": " << (s.freeSpaceMarkingFailed ? "true" : "false") << ",\n";
   out << "  \"countsByType\": [";
   bool first = true;
@@ -168,6 +175,14 @@ void printRejections(const ScanSummary& s) {
         << "\n";
 }
 
+void printSummary(const ScanState& state, const ScanSummary& s) {
+  if (s.clusterEstimate && s.clusterEstimate->sectorsPerCluster > 1)
+    std::cout << "Cluster size estimated from the files found: "
+              << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << " bytes ("
+              << s.clusterEstimate->agreeing << " of " << s.clusterEstimate->counted << " start on a cluster boundary)\n";
+  std::cout << uiText(27) << s.recovered << "\n";
+}
+
 int exitStatusFor(const ScanSummary& s, bool interrupted) {
   if (interrupted) return kExitInterrupted;
   if (s.stopped || s.saveFailures > 0) return kExitFailure;
@@ -191,6 +206,7 @@ int runRescue(const RescueOptions& o) {
   request.outputFolder = o.outputFolder;
   request.freeSpaceOnly = o.freeSpace;
   request.lists = &lists;
+  request.clusterSizeChosen = !o.cluster.empty();
   request.startSector = 0;
   request.endSector = state.geometry.lastSector;
   if (!o.range.empty()) {
@@ -206,6 +222,13 @@ int runRescue(const RescueOptions& o) {
   terminal.askOnSaveError = ::isatty(STDIN_FILENO) == 1;
   terminal.onSaveError = o.onSaveError == "abort" ? SaveErrorPolicy::Abort : SaveErrorPolicy::Ignore;
   TerminalFrontEnd frontEnd(state, terminal, &interrupts);
+
+  // The thumbnail rules live beside the program.
+  if (auto folder = platform::programFolder()) {
+    ThumbnailSettings settings = loadThumbnailSettings(*folder);
+    state.thumbnailRules = std::move(settings.rules);
+    for (const std::string& w : settings.warnings) frontEnd.warn(w);
+  }
 
   ScanSummary summary;
   {
@@ -230,7 +253,7 @@ int runRescue(const RescueOptions& o) {
   if (o.json)
     printJson(state, request, summary, frontEnd.interrupted());
   else
-    std::cout << uiText(27) << summary.recovered << "\n";
+    printSummary(state, summary);
   return exitStatusFor(summary, frontEnd.interrupted());
 }
 

@@ -21,6 +21,7 @@ CarveSettings ScanCarveServices::current() const {
   s.sectorsPerCluster = state_.geometry.sectorsPerCluster == 0 ? 1u : state_.geometry.sectorsPerCluster;
   s.clusterPhase = state_.clusterPhase;
   s.scanEndSector = state_.scanEndSector;
+  s.thumbnails = &state_.thumbnailRules;
   return s;
 }
 

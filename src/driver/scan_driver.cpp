@@ -280,6 +280,12 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     } else {
       state.clusterPhase = state.geometry.clusterOffset == -1 ? 0u : static_cast<std::uint32_t>(state.geometry.clusterOffset) % spc;
     }
+    // Nothing gave the cluster size: estimated for this scan only, every candidate kept.
+    if (spc == 1 && state.geometry.clusterOffset == -1 && !request.clusterSizeChosen) {
+      summary.clusterEstimate = estimateClusterSize(state.candidateSectors, state.candidateTypes, state.geometry.bytesPerSector);
+      state.geometry.sectorsPerCluster = summary.clusterEstimate->sectorsPerCluster;
+      state.clusterPhase = summary.clusterEstimate->phase;
+    }
   }
   summary.candidatesKept = state.candidateSectors.size();
   summary.clusterPhase = state.clusterPhase;
@@ -293,6 +299,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.recoveredFiles.clear();
   ScanCarveServices services(state, frontEnd);
   const bool finished = carveCandidates(state, frontEnd, hooks, services);
+  if (summary.clusterEstimate) state.geometry.sectorsPerCluster = 1;
   state.phase = ScanPhase::Done;
   state.usedSectorMap.release();
   summary.rejections = services.takeRejections();

@@ -7,12 +7,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "carvers/carve_context.h"
 #include "driver/carve_services.h"
 #include "driver/scan_refusal.h"
+#include "driver/cluster_estimate.h"
 #include "scan/allocated_space.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
@@ -43,6 +45,9 @@ struct ScanRequest {
   // Decides whether the output folder lies on the source. Empty: checkOutputFolder, where a
   // folder whose storage cannot be found out counts as "on the source".
   std::function<bool(const std::string& folder)> folderOnSource;
+  // The user gave the cluster size. Otherwise, when neither it nor the cluster offset is known,
+  // the cluster size is estimated from the candidates.
+  bool clusterSizeChosen = false;
 };
 
 struct ScanSummary {
@@ -53,6 +58,7 @@ struct ScanSummary {
   std::uint64_t candidatesKept = 0;              // left after the cluster-alignment filter
   std::uint32_t documentCandidates = 0;          // codes 5 and 21 seen by the first pass
   std::uint32_t clusterPhase = 0;
+  std::optional<ClusterEstimate> clusterEstimate;  // set when the cluster size was estimated for this scan
   std::int64_t sectorsExamined = 0;
   std::int64_t sectorsUnreadable = 0;            // could be read neither through the window nor directly
   std::uint32_t recovered = 0;

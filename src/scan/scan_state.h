@@ -11,6 +11,7 @@
 #include "scan/document_families.h"
 #include "scan/front_end.h"
 #include "scan/recovered_file.h"
+#include "scan/thumbnail_rules.h"
 #include "scan/used_sector_map.h"
 #include "source/source_fields.h"
 
@@ -45,6 +46,7 @@ struct ScanJob {
   std::vector<std::uint8_t> candidateTypes;
   std::uint32_t clusterPhase = 0;
   std::string outputFolder;          // ends in '/'
+  ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails
 
   // Results.
   std::uint32_t recoveredCount = 0;

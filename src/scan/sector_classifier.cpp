@@ -4,12 +4,18 @@
 #include <cstddef>
 
 #include "scan/type_codes.h"
+#include "formats/bmp.h"
 #include "formats/cab.h"
 #include "formats/coreldraw.h"
+#include "formats/jpeg.h"
 #include "formats/ole2.h"
 #include "formats/pdf.h"
+#include "formats/png.h"
+#include "formats/raf.h"
 #include "formats/rar.h"
 #include "formats/sevenzip.h"
+#include "formats/tiff.h"
+#include "formats/x3f.h"
 #include "formats/zip.h"
 #include "util/byte_reader.h"
 
@@ -33,7 +39,6 @@ constexpr std::array<std::uint8_t, 16> kAsfHeaderGuid{0x30, 0x26, 0xB2, 0x75, 0x
 constexpr std::array<std::uint8_t, 16> kAsfFilePropertiesGuid{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
                                                               0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 
-constexpr std::uint32_t kPngMagic = 0x89504E47;  // big-endian
 constexpr std::uint32_t kFatEndMarker = 0xFFFFFFFF;
 
 template <std::size_t N>
@@ -56,9 +61,9 @@ template <std::size_t N>
 [[nodiscard]] bool classifyLeadingSignatures(Bytes s, std::uint8_t& code) {
   switch (u8At(s, 0)) {
     case 0xFF:
-      if (u8At(s, 1) == 0xD8 && u8At(s, 2) == 0xFF) {
-        const std::uint8_t marker = u8At(s, 3);
-        code = (marker == 0xE0 || marker == 0xE1) ? kTypeJpegApp : kTypeJpegOther;
+      if (magicAt(s, 0, jpeg::kSignature)) {
+        const std::uint8_t marker = u8At(s, jpeg::kFirstMarkerCodeOffset);
+        code = (marker == jpeg::kMarkerApp0 || marker == jpeg::kMarkerApp1) ? kTypeJpegApp : kTypeJpegOther;
         return true;
       }
       return false;
@@ -69,8 +74,8 @@ template <std::size_t N>
       }
       return false;
     case 'B':
-      if (u8At(s, 1) == 'M') {
-        code = le32(s, 6) == 0 ? kTypeBmp : kTypeNone;
+      if (bytesEqual(s, 0, bmp::kSignature)) {
+        code = le32(s, bmp::kReservedOffset) == 0 ? kTypeBmp : kTypeNone;
         return true;
       }
       return false;
@@ -202,8 +207,11 @@ template <std::size_t N>
 
 [[nodiscard]] bool isTiffMagic(Bytes s) {
   const std::uint32_t m = be32(s, 0);
-  return m == 0x49492A00 || m == 0x4D4D002A || m == 0x4949524F || m == 0x4D4D4F52 || m == 0x49495500 ||
-         m == 0x4D4D0055;
+  for (std::uint32_t magic : tiff::kLittleEndianMagics)
+    if (m == magic) return true;
+  for (std::uint32_t magic : tiff::kBigEndianMagics)
+    if (m == magic) return true;
+  return false;
 }
 
 // Returns true when a test decided (code in `code`).
@@ -219,7 +227,7 @@ template <std::size_t N>
         return decide(kTypeTs188);
       return false;
     case 0x89:
-      return be32(s, 0) == kPngMagic && decide(kTypePng);
+      return be32(s, 0) == png::kMagic && decide(kTypePng);
     case 'I':
       if (bytesEqual(s, 0, "ID3")) return decide(kTypeMp3Id3);
       if (isTiffMagic(s)) return decide(kTypeTiff);
@@ -228,8 +236,8 @@ template <std::size_t N>
       if (isTiffMagic(s)) return decide(kTypeTiff);
       return bytesEqual(s, 0, cab::kSignature) && le16(s, cab::kVersionOffset) == cab::kVersion && decide(kTypeCab);
     case 'F':
-      if (bytesEqual(s, 0, "FOVb")) return decide(kTypeX3f);
-      if (bytesEqual(s, 0, "FUJIFILMCCD-RAW ")) return decide(kTypeRaf);
+      if (bytesEqual(s, 0, x3f::kSignature)) return decide(kTypeX3f);
+      if (bytesEqual(s, 0, raf::kSignature)) return decide(kTypeRaf);
       return classifyNtfsFileRecord(s, tentative, code);
     case 'R':
       return magicAt(s, 0, rar::kMarker) && decide(kTypeRar);

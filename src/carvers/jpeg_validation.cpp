@@ -1,0 +1,120 @@
+#include "carvers/jpeg_validation.h"
+
+// libjpeg reports fatal errors through error_exit, which must not return: it jumps back to
+// the setjmp in decodeAll. Nothing with a destructor lives in the frames it jumps over.
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace vellumark {
+
+namespace {
+
+// The decoder needs no more than this for the coefficients of a progressive image (about
+// 80 megapixels); a header that asks for more fails instead of exhausting memory.
+constexpr long kMaxDecoderMemory = 256L << 20;
+
+struct ErrorTrap {
+  jpeg_error_mgr manager;   // first, so the decoder's err pointer is also the trap's
+  std::jmp_buf jump;
+  bool dataEnded = false;   // the entropy-coded data ran out: the rest would be filler
+};
+
+[[noreturn]] void jumpOnError(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
+}
+
+// Warnings are counted and otherwise tolerated; trace messages are dropped.
+void noteMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  ++cinfo->err->num_warnings;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF) reinterpret_cast<ErrorTrap*>(cinfo->err)->dataEnded = true;
+}
+
+class Validator {
+ public:
+  Validator() {
+    jpeg_std_error(&trap_.manager);
+    trap_.manager.error_exit = jumpOnError;
+    trap_.manager.emit_message = noteMessage;
+    decoder_.err = &trap_.manager;
+    if (setjmp(trap_.jump) != 0) return;   // creation itself failed: created_ stays false
+    jpeg_create_decompress(&decoder_);
+    decoder_.mem->max_memory_to_use = kMaxDecoderMemory;
+    created_ = true;
+  }
+  ~Validator() {
+    if (created_) jpeg_destroy_decompress(&decoder_);
+  }
+  Validator(const Validator&) = delete;
+  Validator& operator=(const Validator&) = delete;
+
+  std::optional<JpegImageSize> validate(Bytes image, JpegDecodeScale scale) {
+    if (!created_ || image.empty()) return std::nullopt;
+    JpegImageSize size;
+    trap_.dataEnded = false;
+    trap_.manager.num_warnings = 0;
+    const bool ok = decodeAll(image, static_cast<unsigned>(scale), size);
+    // Leaves the decoder ready for the next image, whatever state the error left it in.
+    jpeg_abort_decompress(&decoder_);
+    if (!ok) return std::nullopt;
+    return size;
+  }
+
+ private:
+  bool decodeAll(Bytes image, unsigned scaleDenom, JpegImageSize& size) {
+    if (setjmp(trap_.jump) != 0) return false;
+    jpeg_mem_src(&decoder_, image.data(), static_cast<unsigned long>(image.size()));
+    if (jpeg_read_header(&decoder_, TRUE) != JPEG_HEADER_OK) return false;
+    size.width = decoder_.image_width;
+    size.height = decoder_.image_height;
+    decoder_.out_color_space = JCS_RGB;
+    decoder_.scale_num = 1;
+    decoder_.scale_denom = scaleDenom;
+    jpeg_start_decompress(&decoder_);
+    const std::size_t rowBytes = std::size_t{decoder_.output_width} * static_cast<std::size_t>(decoder_.output_components);
+    const std::size_t rows = static_cast<std::size_t>(decoder_.rec_outbuf_height);
+    if (rowBytes == 0 || rows == 0) return false;
+    if (!reserveRows(rowBytes, rows)) return false;
+    while (decoder_.output_scanline < decoder_.output_height) {
+      // Once the data has run out the decoder only pads with grey: a header that declares a
+      // huge picture over a few bytes must not cost minutes of padding.
+      if (trap_.dataEnded) return true;
+      jpeg_read_scanlines(&decoder_, rowPointers_.data(), static_cast<JDIMENSION>(rows));
+    }
+    jpeg_finish_decompress(&decoder_);
+    return true;
+  }
+
+  // The output rows are grown when needed and kept: decoding one image after another does
+  // not allocate.
+  bool reserveRows(std::size_t rowBytes, std::size_t rows) {
+    try {
+      if (pixels_.size() < rowBytes * rows) pixels_.resize(rowBytes * rows);
+      rowPointers_.resize(rows);
+    } catch (...) {
+      return false;
+    }
+    for (std::size_t r = 0; r < rows; ++r) rowPointers_[r] = pixels_.data() + r * rowBytes;
+    return true;
+  }
+
+  ErrorTrap trap_{};
+  jpeg_decompress_struct decoder_{};
+  bool created_ = false;
+  std::vector<JSAMPLE> pixels_;
+  std::vector<JSAMPROW> rowPointers_;
+};
+
+}  // namespace
+
+std::optional<JpegImageSize> validateJpeg(Bytes image, JpegDecodeScale scale) {
+  thread_local Validator validator;
+  return validator.validate(image, scale);
+}
+
+}  // namespace vellumark

@@ -1,0 +1,62 @@
+#include "carvers/png_carver.h"
+
+#include <zlib.h>
+
+#include "carvers/carver_framework.h"
+#include "formats/png.h"
+
+namespace vellumark {
+
+namespace {
+
+bool isChunkType(Bytes type) {
+  for (std::uint8_t c : type)
+    if (!isAsciiLetter(c)) return false;
+  return true;
+}
+
+// CRC-32 of a chunk's type and data, as stored after the data.
+std::uint32_t chunkCrc(Bytes typeAndData) {
+  return static_cast<std::uint32_t>(
+      crc32(crc32(0L, Z_NULL, 0), typeAndData.data(), static_cast<uInt>(typeAndData.size())));
+}
+
+}  // namespace
+
+void carvePng(CarveContext& ctx, std::int64_t startOffset) {
+  Carve carve(ctx, startOffset);
+  if (!carve.started() || !fits(carve.bytes(), 0, 4) || be32(carve.bytes(), 0) != png::kMagic) return;
+
+  std::int64_t pos = png::kSignatureBytes;
+  for (;;) {
+    const auto header = static_cast<std::int64_t>(png::kChunkHeaderBytes);
+    if (!carve.fetchUpTo(pos + header)) return;
+    const Bytes type = carve.bytes().subspan(static_cast<std::size_t>(pos - carve.keptFrom()) + png::kChunkTypeOffset,
+                                             png::kChunkTypeBytes);
+    if (!isChunkType(type)) return;
+    const bool isEnd = bytesEqual(type, 0, "IEND");
+    const std::int64_t dataLength = be32(carve.bytes(), static_cast<std::size_t>(pos - carve.keptFrom()));
+    const std::int64_t length = dataLength + png::kCrcBytes;
+    if (length > png::kMaxChunkBytes) return;
+    const std::int64_t end = pos + header + length;
+    if (end > png::kMaxFileBytes) return;
+    if (!carve.fetchUpTo(end)) {
+      // The file's last 12 bytes may run past the end of the range: the picture is whole.
+      if (isEnd) carve.accept();
+      return;
+    }
+    const Bytes held = carve.bytes();
+    const auto typeAt = static_cast<std::size_t>(pos - carve.keptFrom()) + png::kChunkTypeOffset;
+    const auto typeAndDataBytes = static_cast<std::size_t>(dataLength) + png::kChunkTypeBytes;
+    if (chunkCrc(held.subspan(typeAt, typeAndDataBytes)) != be32(held, typeAt + typeAndDataBytes)) return;
+    if (isEnd) {
+      carve.accept();
+      return;
+    }
+    pos = end;
+    // Chunk data is checked once; only what follows is kept.
+    carve.discardBefore(pos);
+  }
+}
+
+}  // namespace vellumark
