@@ -11,6 +11,12 @@ namespace {
 
 constexpr std::uint32_t kMaxSectorBytes = 4096;
 
+// Candidates are carved one after another, most of them failing within a few sectors: each
+// carve takes the buffer the last one left instead of mapping memory of its own. Only a
+// modest buffer is kept for the next; a large one is given back.
+constexpr std::size_t kLargestKeptBuffer = 8u << 20;
+thread_local platform::GrowableBuffer tSpareBuffer;
+
 }  // namespace
 
 Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
@@ -20,6 +26,7 @@ Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
       startSector_(0),
       bytesPerSector_(settings_.bytesPerSector),
       readOffset_(startOffset) {
+  buffer_.swap(tSpareBuffer);
   if (settings_.sectorsPerCluster == 0) settings_.sectorsPerCluster = 1;
   if (bytesPerSector_ == 0 || bytesPerSector_ > kMaxSectorBytes || startOffset < 0) return;
   startSector_ = startOffset / bytesPerSector_;
@@ -37,6 +44,7 @@ Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
 }
 
 Carve::~Carve() {
+  if (buffer_.capacity() <= kLargestKeptBuffer && buffer_.capacity() > tSpareBuffer.capacity()) buffer_.swap(tSpareBuffer);
   if (!active_) return;
   if (accepted_) {
     claimClusterSlack();
@@ -73,14 +81,14 @@ bool Carve::readNextSector() {
   if (filled_ >= keptFrom_) {
     const std::size_t at = static_cast<std::size_t>(filled_ - keptFrom_);
     reserve(at + bytesPerSector_);
-    if (!readSectorAt(std::span(buffer_.get() + at, bytesPerSector_))) return false;
+    if (!readSectorAt(std::span(buffer_.data() + at, bytesPerSector_))) return false;
   } else {
     std::array<std::uint8_t, kMaxSectorBytes> staging{};
     if (!readSectorAt(std::span(staging.data(), bytesPerSector_))) return false;
     const std::int64_t keep = filled_ + bps - keptFrom_;
     if (keep > 0) {
       reserve(static_cast<std::size_t>(keep));
-      std::memcpy(buffer_.get(), staging.data() + (bps - keep), static_cast<std::size_t>(keep));
+      std::memcpy(buffer_.data(), staging.data() + (bps - keep), static_cast<std::size_t>(keep));
     }
   }
   readOffset_ += bps;
@@ -156,25 +164,23 @@ void Carve::trimTo(std::int64_t length) {
 void Carve::discardBefore(std::int64_t offset) {
   if (offset <= keptFrom_) return;
   if (offset < storedEnd_) {
-    std::memmove(buffer_.get(), buffer_.get() + (offset - keptFrom_), static_cast<std::size_t>(storedEnd_ - offset));
+    std::memmove(buffer_.data(), buffer_.data() + (offset - keptFrom_), static_cast<std::size_t>(storedEnd_ - offset));
   }
   keptFrom_ = offset;
 }
 
 Bytes Carve::bytes() const {
   if (storedEnd_ <= keptFrom_) return {};
-  return Bytes(buffer_.get(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
+  return Bytes(buffer_.data(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
 }
 
 void Carve::reserve(std::size_t bytes) {
-  if (bytes <= capacity_) return;
+  const std::size_t capacity = buffer_.capacity();
+  if (bytes <= capacity) return;
   const std::size_t step = static_cast<std::size_t>(kGrowthStep);
-  const std::size_t wanted = std::max((bytes + step - 1) / step * step, std::min(2 * capacity_, capacity_ + 64 * step));
-  std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[wanted]);
-  const std::int64_t held = storedEnd_ - keptFrom_;
-  if (held > 0) std::memcpy(grown.get(), buffer_.get(), static_cast<std::size_t>(held));
-  buffer_ = std::move(grown);
-  capacity_ = wanted;
+  const std::size_t wanted = std::max((bytes + step - 1) / step * step, std::min(2 * capacity, capacity + 64 * step));
+  // The buffer grows in place; when the generous size cannot be had, the exact one may.
+  if (!buffer_.reserve(wanted) && !buffer_.reserve(bytes)) throw std::bad_alloc();
 }
 
 std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {

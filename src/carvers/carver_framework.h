@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
+#include "platform/growable_buffer.h"
 #include "util/byte_reader.h"
 
 namespace vellumark {
@@ -145,8 +146,7 @@ class Carve {
   std::int64_t storedEnd_ = 0;     // file offset just past the last byte in buffer_
   // The working buffer: capacity grows in whole steps of kGrowthStep (doubling once large),
   // and is not zero-filled, since only assembled bytes are ever read.
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t capacity_ = 0;
+  platform::GrowableBuffer buffer_;
   std::vector<Run> claimed_;       // every sector this carve claimed, as runs
   bool active_ = false;            // passed the claim test: the closing rule applies
   bool started_ = false;

@@ -64,6 +64,11 @@ int runInfo(const InfoOptions& opt) {
     printJson(info);
   else
     printText(info);
+  if (state.bootAreaUnreadable) {
+    std::cerr << "vellumark-cli: the boot area of " << opt.source
+              << " could not be read, so its file system is not known\n";
+    return kExitFailure;
+  }
   return std::cout.good() ? kExitOk : kExitFailure;
 }
 

@@ -39,6 +39,9 @@ struct RescueOptions {
   bool verbose = false;
 };
 
+// Unreadable sectors named one by one in the report, at most.
+constexpr std::size_t kMaxListedSectors = 1000;
+
 // A refusal: the message on stderr and the exit status.
 int refuse(std::string_view text, int status) {
   std::cerr << "vellumark-cli: " << text << "\n";
@@ -114,6 +117,24 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out << "  \"interrupted\": " << (interrupted ? "true" : "false") << ",\n";
   out << "  \"sectorsExamined\": " << s.sectorsExamined << ",\n";
   out << "  \"unreadableSectors\": " << s.sectorsUnreadable << ",\n";
+  out << "  \"unreadableSectorList\": [";
+  std::size_t listed = 0;
+  for (std::int64_t sector : state.unreadableSectors) {
+    if (listed == kMaxListedSectors) break;
+    out << (listed++ == 0 ? "" : ", ") << sector;
+  }
+  out << "],\n";
+  out << "  \"abandoned\": [";
+  bool firstAbandoned = true;
+  for (const AbandonedCarve& a : s.rejections.abandoned) {
+    out << (firstAbandoned ? "\n" : ",\n") << "    {\"startSector\": " << a.startSector << ", \"name\": "
+        << jsonString(typeCodeName(a.typeCode)) << ", \"reason\": "
+        << (a.unreadableSector >= 0 ? "\"unreadable sector\", \"sector\": " + std::to_string(a.unreadableSector)
+                                    : "\"not enough memory\", \"bytes\": " + std::to_string(a.bytesNeeded))
+        << "}";
+    firstAbandoned = false;
+  }
+  out << (firstAbandoned ? "],\n" : "\n  ],\n");
   out << "  \"candidates\": " << s.candidatesFound << ",\n";
   out << "  \"candidatesKept\": " << s.candidatesKept << ",\n";
   out << "  \"documentCandidates\": " << s.documentCandidates << ",\n";
@@ -183,8 +204,22 @@ void printSummary(const ScanState& state, const ScanSummary& s) {
   std::cout << uiText(27) << s.recovered << "\n";
 }
 
-int exitStatusFor(const ScanSummary& s, bool interrupted) {
-  if (interrupted) return kExitInterrupted;
+// What bad sectors and memory cost: every carve given up for them, one line each.
+void warnAbandoned(TerminalFrontEnd& frontEnd, const ScanSummary& s) {
+  for (const AbandonedCarve& a : s.rejections.abandoned) {
+    const bool document = a.typeCode == kTypeOle2 || a.typeCode == kTypeOoxml;
+    const std::string what = document ? "the document" : "the " + std::string(typeCodeName(a.typeCode)) + " file";
+    if (a.unreadableSector >= 0)
+      frontEnd.warn("gave up " + what + " at sector " + std::to_string(a.startSector) + ": sector " +
+                    std::to_string(a.unreadableSector) + " cannot be read");
+    else
+      frontEnd.warn("not enough memory to assemble " + what + " at sector " + std::to_string(a.startSector) + ", " +
+                    std::to_string(a.bytesNeeded) + " bytes");
+  }
+}
+
+int exitStatusFor(const ScanSummary& s, int interruptedStatus) {
+  if (interruptedStatus != 0) return interruptedStatus;
   if (s.stopped || s.saveFailures > 0) return kExitFailure;
   return kExitOk;
 }
@@ -242,8 +277,20 @@ int runRescue(const RescueOptions& o) {
   }
   if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())
     frontEnd.warn("the allocation data could not be read; the whole range was scanned");
-  if (summary.sectorsUnreadable > 0)
-    frontEnd.warn(std::to_string(summary.sectorsUnreadable) + " sector(s) could not be read and were skipped");
+  if (summary.sectorsUnreadable > 0) {
+    std::string list;
+    std::size_t listed = 0;
+    for (std::int64_t sector : state.unreadableSectors) {
+      if (listed == kMaxListedSectors) {
+        list += ", ...";
+        break;
+      }
+      list += (listed++ == 0 ? "" : ", ") + std::to_string(sector);
+    }
+    frontEnd.warn(std::to_string(summary.sectorsUnreadable) + " sector(s) could not be read and were skipped: " + list);
+  }
+  warnAbandoned(frontEnd, summary);
+  if (frontEnd.interrupted()) frontEnd.warn("the rescue was interrupted; what was found until then is saved");
   if (summary.candidateListFull)
     frontEnd.warn("out of memory for candidates; the search ended early");
   if (summary.saveFailures > 0)
@@ -254,7 +301,7 @@ int runRescue(const RescueOptions& o) {
     printJson(state, request, summary, frontEnd.interrupted());
   else
     printSummary(state, summary);
-  return exitStatusFor(summary, frontEnd.interrupted());
+  return exitStatusFor(summary, frontEnd.interrupted() ? interrupts.exitStatus() : 0);
 }
 
 }  // namespace

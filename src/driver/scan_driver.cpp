@@ -260,13 +260,13 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   if (summary.refusal != ScanRefusal::None) return summary;
 
   state.scanCancelled = false;
+  state.unreadableSectors.clear();
   state.freeSpaceOnly = request.freeSpaceOnly;
   if (state.freeSpaceOnly) {
     state.phase = ScanPhase::MarkingAllocated;
     markAllocated(state, frontEnd, hooks, summary);
   }
   emptyCandidates(state);
-  state.unreadableSectors.clear();
 
   if (state.scanCancelled.load()) {
     summary.cancelled = true;

@@ -1,6 +1,7 @@
 #include "scan/allocation_walk.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vellumark::allocation {
 
@@ -18,7 +19,21 @@ void Walk::refresh() {
 bool Walk::readExact(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (!state.sourceHandle) return false;
   auto got = state.sourceHandle->readAt(offset, out);
-  return got && *got == out.size();
+  if (got && *got == out.size()) return true;
+  noteUnreadable(offset, out.size());
+  return false;
+}
+
+// Finds which sectors of a failed read are unreadable, reading them one by one.
+void Walk::noteUnreadable(std::uint64_t offset, std::size_t length) {
+  const std::uint32_t bps = geo.bytesPerSector;
+  if (bps == 0 || bps > 4096) return;
+  std::array<std::uint8_t, 4096> sector{};
+  const auto end = std::min<std::uint64_t>(offset + length, static_cast<std::uint64_t>(geo.lastSector + 1) * bps);
+  for (std::uint64_t at = offset / bps * bps; at < end; at += bps) {
+    auto got = state.sourceHandle->readAt(at, std::span(sector.data(), bps));
+    if (!got || *got != bps) state.unreadableSectors.insert(static_cast<std::int64_t>(at / bps));
+  }
 }
 
 void Walk::markSectors(std::int64_t first, std::int64_t count) {

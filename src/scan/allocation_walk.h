@@ -39,6 +39,7 @@ struct Walk {
   void refresh();
   // Reads exactly out.size() bytes at offset; false on a failed or short read.
   [[nodiscard]] bool readExact(std::uint64_t offset, std::span<std::uint8_t> out);
+  void noteUnreadable(std::uint64_t offset, std::size_t length);
   // Marks count sectors from first, never past the volume's last sector.
   void markSectors(std::int64_t first, std::int64_t count);
 };

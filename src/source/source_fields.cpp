@@ -13,10 +13,12 @@ void completeGeometry(SourceFields& fields) {
   SectorSource& src = *fields.sourceHandle;
   VolumeGeometry detected;
   bool recognised = false;
+  fields.bootAreaUnreadable = false;
   if (src.kind() != SourceKind::WholeDisk) {
     std::array<std::uint8_t, kBootAreaBytes> boot{};  // zero past a short read
     auto got = src.readAt(0, boot);
     if (got) recognised = detectVolume(boot, detected);
+    fields.bootAreaUnreadable = !got;
   }
   if (!recognised) {
     detected = VolumeGeometry{};

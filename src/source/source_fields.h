@@ -21,6 +21,7 @@ struct SourceFields {
   std::string sourceName;                      // the path opened
   VolumeGeometry detectedGeometry;             // what opening found
   VolumeGeometry geometry;                     // the geometry in force (user choices applied)
+  bool bootAreaUnreadable = false;             // the first 4096 bytes could not be read at opening
 
   [[nodiscard]] bool isOpen() const { return sourceHandle != nullptr; }
 };
