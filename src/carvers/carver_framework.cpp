@@ -6,6 +6,7 @@
 #include <new>
 
 #include "carvers/recovered_output.h"
+#include "platform/output_file.h"
 #include "scan/read_ahead.h"
 #include "source/source_fields.h"
 
@@ -167,6 +168,24 @@ std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCo
   ++state.recoveredCount;
   state.recoveredFiles.push_back(RecoveredFile{std::move(path), static_cast<std::uint64_t>(length), startSector_, typeCode});
   return static_cast<std::int64_t>(state.recoveredFiles.size()) - 1;
+}
+
+bool Carve::saveDamaged(std::string_view extension, std::uint8_t, std::int64_t length) {
+  ScanState& state = ctx_.state;
+  ++state.damagedCount;
+  const Bytes held = bytes();
+  if (!state.keepDamaged || keptFrom_ != 0 || length < 0 || static_cast<std::uint64_t>(length) > held.size()) return false;
+  std::string damaged = state.outputFolder;
+  if (!damaged.empty() && damaged.back() != '/') damaged += '/';
+  damaged += "damaged";
+  if (!platform::makeDirectory(damaged)) {
+    ++state.saveFailures;
+    return false;
+  }
+  if (saveRecovered(ctx_, recoveredFileName(damaged, startOffset_, extension), held.first(static_cast<std::size_t>(length))))
+    return true;
+  ++state.saveFailures;
+  return false;
 }
 
 std::uint32_t Carve::typeFlags() const { return ctx_.state.typeFlags; }

@@ -19,6 +19,9 @@ struct CarverEntry {
 constexpr CarverEntry kCarvers[] = {
     {kTypeOle2, carveOle2, nullptr},
     {kTypeOoxml, carveOoxml, nullptr},
+    // A package whose first entry is not "[Content_Types].xml" is classified as a plain ZIP;
+    // the package carver takes those too, tracing (and claiming) the ones that are no document.
+    {kTypeZip, carveOoxml, nullptr},
 };
 
 const CarverEntry* entryFor(std::uint8_t code) {

@@ -31,6 +31,7 @@ struct RescueOptions {
   std::string cluster;
   std::string onSaveError = "ignore";
   bool freeSpace = false;
+  bool keepDamaged = false;
   bool quiet = false;
   bool json = false;
 };
@@ -105,6 +106,8 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out << "  \"outputFolder\": " << jsonString(state.outputFolder) << ",\n";
   out << "  \"range\": {\"first\": " << request.startSector << ", \"last\": " << request.endSector << "},\n";
   out << "  \"recovered\": " << s.recovered << ",\n";
+  out << "  \"damaged\": " << state.damagedCount << ",\n";
+  out << "  \"damagedKept\": " << (state.keepDamaged ? "true" : "false") << ",\n";
   out << "  \"saveFailures\": " << s.saveFailures << ",\n";
   out << "  \"cancelled\": " << (s.cancelled ? "true" : "false") << ",\n";
   out << "  \"stopped\": " << (s.stopped ? "true" : "false") << ",\n";
@@ -151,6 +154,7 @@ int runRescue(const RescueOptions& o) {
   ScanState state;
   if (!openForCommand(state, o.source)) return kExitFailure;
   state.typeFlags = *flags;
+  state.keepDamaged = o.keepDamaged;
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
   if (int status = applySelections(state, o, lists); status != 0) return status;
@@ -194,8 +198,12 @@ int runRescue(const RescueOptions& o) {
 
   if (o.json)
     printJson(state, request, summary, frontEnd.interrupted());
-  else
+  else {
     std::cout << uiText(27) << summary.recovered << "\n";
+    if (state.damagedCount > 0)
+      std::cout << "Damaged documents: " << state.damagedCount
+                << (o.keepDamaged ? " (written into the damaged folder)" : " (not written; --keep-damaged keeps them)") << "\n";
+  }
   return exitStatusFor(summary, frontEnd.interrupted());
 }
 
@@ -217,6 +225,8 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--on-save-error", options->onSaveError, "When a file cannot be saved and no one can be asked")
       ->check(CLI::IsMember({"abort", "ignore"}))
       ->capture_default_str();
+  cmd->add_flag("--keep-damaged", options->keepDamaged,
+                "Also write documents that fail their check, into a damaged/ folder of the output folder");
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->callback([options, &exitCode] { exitCode = runRescue(*options); });

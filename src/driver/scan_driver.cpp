@@ -285,6 +285,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.recoveryState = kRecoveryRunning;
   state.recoveredCount = 0;
   state.saveFailures = 0;
+  state.damagedCount = 0;
   state.recoveredFiles.clear();
   const bool finished = carveCandidates(state, frontEnd, hooks);
   state.recoveryDialogClosable = true;

@@ -52,11 +52,13 @@ struct ScanState : SourceFields {
   std::vector<std::uint8_t> candidateTypes;
   std::uint32_t clusterPhase = 0;
   std::string outputFolder;          // ends in '/'
+  bool keepDamaged = false;          // write documents that fail their check into outputFolder/damaged/
 
   // Results.
   std::uint32_t recoveredCount = 0;
   std::uint32_t saveFailures = 0;    // documents that could not be written (not counted above)
   std::vector<RecoveredFile> recoveredFiles;
+  std::uint32_t damagedCount = 0;    // documents that failed their check (never counted as recovered)
 
   // Read-ahead.
   ReadWindow readWindow;
