@@ -9,6 +9,8 @@ packages=(
   # Tools the tests use to make real file systems and real files of many formats.
   dosfstools mtools exfatprogs ntfs-3g sleuthkit
   zip p7zip-full gcab imagemagick ffmpeg xxd
+  # Reads the compound files the tests write, to prove them well formed.
+  python3-olefile
 )
 
 missing=()
