@@ -11,6 +11,8 @@ namespace vellumark {
 
 namespace {
 
+constexpr std::int64_t kMaxPackageHeldBytes = 209'715'200;  // 200 MiB
+
 // The extension for a part name, when it lies in an application's part folder and that
 // family is selected; "" otherwise.
 std::string_view extensionForPart(std::string_view name, std::uint32_t typeFlags) {
@@ -31,10 +33,10 @@ std::string_view packageExtension(const zip::Archive& archive, std::uint32_t typ
 
 void savePackage(Carve& carve, const zip::Archive& archive) {
   const std::string_view extension = packageExtension(archive, carve.typeFlags());
-  if (extension.empty()) return;
   const Bytes held = carve.bytes();
-  const bool whole = carve.keptFrom() == 0 && static_cast<std::uint64_t>(archive.length) <= held.size() &&
-                     zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
+  // A package not held whole was traced only: it showed no part of a chosen document early on.
+  if (extension.empty() || carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size()) return;
+  const bool whole = zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
   if (whole) (void)carve.saveDocument(extension, kTypeOoxml, archive.length);
   else carve.saveDamaged(extension, kTypeOoxml, archive.length);
 }
@@ -42,8 +44,21 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
-  const zip::WalkResult walk = zip::walkArchive(carve);
+  // A ZIP is held in memory up to the document length limit, and further only when its
+  // entries so far name parts of a chosen document; any other archive is only traced.
+  zip::WalkOptions options;
+  options.holdBytes = kMaxPackageHeldBytes;
+  const std::uint32_t typeFlags = carve.typeFlags();
+  options.holdPast = [typeFlags](const zip::Archive& a) {
+    for (const zip::LocalRecord& local : a.locals)
+      if (!extensionForPart(local.name, typeFlags).empty()) return true;
+    return false;
+  };
+  const zip::WalkResult walk = zip::walkArchive(carve, options);
   if (walk.stop != zip::WalkStop::End) return;
+  // Begun at an entry inside a longer archive: its sectors belong to the archive that starts
+  // earlier, whose own carve comes later.
+  if (zip::beganInsideArchive(walk.archive)) return;
   carve.accept();
   savePackage(carve, walk.archive);
 }

@@ -96,6 +96,10 @@ class Walker {
       r.stoppedAt = pos;
       if (pos > o_.maxArchiveBytes) return stop(r, WalkStop::RecordTooLong);
       if (!fetch(pos + 4)) return stop(r, WalkStop::OutOfRange);
+      if (pos >= o_.holdBytes && o_.holdPast && !askedToHold_) {
+        askedToHold_ = true;
+        if (o_.holdPast(r.archive)) o_.holdBytes = o_.maxArchiveBytes + 1;
+      }
       if (pos >= o_.holdBytes) carve_.discardBefore(pos);
       const std::uint32_t signature = le32(view(pos, 4), 0);
       WalkStop s = WalkStop::End;
@@ -380,7 +384,8 @@ class Walker {
   }
 
   Carve& carve_;
-  const WalkOptions& o_;
+  WalkOptions o_;
+  bool askedToHold_ = false;
 };
 
 const LocalRecord* localAt(const Archive& a, std::uint64_t offset) {
@@ -434,6 +439,10 @@ InflateResult inflateRaw(Bytes compressed, std::uint64_t maxOutput) {
 WalkResult walkArchive(Carve& carve, const WalkOptions& options) {
   if (!carve.started() || le32(carve.bytes(), 0) != kLocalHeader) return WalkResult{WalkStop::UnknownRecord, 0, {}};
   return Walker(carve, options).run();
+}
+
+bool beganInsideArchive(const Archive& a) {
+  return a.centralOffset >= 0 && a.declaredCentralOffset > static_cast<std::uint64_t>(a.centralOffset);
 }
 
 std::string checkArchive(Bytes file, const Archive& a) {

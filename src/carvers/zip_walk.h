@@ -22,6 +22,7 @@
 // offset; the caller decides whether what came before is a file.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,8 +96,11 @@ struct WalkOptions {
   // An entry whose data inflates to more than this is taken as broken (an inflate bomb).
   std::uint64_t maxInflatedBytes = 0xFFFFFFFFull;
   // File bytes kept in memory from the start; past this the walk only traces: it lets the
-  // carve drop parsed bytes and claims long known-size bodies without reading them.
+  // carve drop parsed bytes and claims long known-size bodies without reading them...
   std::int64_t holdBytes = kMaxArchiveBytes;
+  // ...unless this, asked once when the walk first passes holdBytes with what it has seen so
+  // far, says to go on holding the whole file.
+  std::function<bool(const Archive&)> holdPast;
 };
 
 struct WalkResult {
@@ -116,6 +120,11 @@ struct WalkResult {
 // entry's data inflates (or, stored, reads) to exactly the CRC-32 and sizes the central
 // directory gives. Returns "" when the archive is whole, else what is wrong with it.
 [[nodiscard]] std::string checkArchive(Bytes file, const Archive& archive);
+
+// True when the walk began inside a longer archive: at one of its later local headers that
+// happens to start a sector, so that the end record places the central directory further
+// from the start than the walk found it.
+[[nodiscard]] bool beganInsideArchive(const Archive& archive);
 
 // Inflates one raw deflate stream, discarding the output. complete is true when the stream
 // ended within `compressed`; consumed is how much of it the stream took.

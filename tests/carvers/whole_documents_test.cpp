@@ -232,6 +232,22 @@ TEST(WholeDocuments, OneOverwrittenSectorPerDocument) {
             << scan.damaged << " damaged documents in all\n";
 }
 
+TEST(WholeDocuments, APackageWithAnEntryStartingASectorIsTakenFromItsFirstEntry) {
+  // The second local header starts sector 1 of the package: the scan meets it first (as a
+  // plain ZIP), and must leave its sectors to the package that begins a sector earlier.
+  const auto docx = test::makeZip({{"[Content_Types].xml", std::string(512 - 30 - 19, 't')}, {"word/document.xml", std::string(3000, 'w')}});
+  ASSERT_EQ(le32(docx, 512), 0x04034B50u);
+  ImageBuilder image(64);
+  image.fillRandom(0, image.bytes().size(), 4);
+  image.fill(8 * 512, 8 * 512, 0);
+  image.putBytes(8 * 512, docx);
+  TempDir out;
+  const Scan scan = scanImage(image, out.path(), true);
+  EXPECT_EQ(scan.summary.recovered, 1u);
+  EXPECT_EQ(scan.damaged, 0u);
+  EXPECT_TRUE(test::readFileBytes(out / "TEST_AAAAAAAI.DOCX") == docx);
+}
+
 // Compound-file sectors that hold structure (FAT, DIFAT, directory, mini FAT) by file offset.
 std::set<std::int64_t> structureSectors(Bytes file) {
   std::set<std::int64_t> out;
