@@ -419,6 +419,7 @@ TEST(OoxmlCarver, HostileRecordsFailAndReleaseEverything) {
 TEST(CarverRegistry, DocumentCarversArePluggedInForTheirCodes) {
   EXPECT_EQ(mainPassCarver(kTypeOle2), &carveOle2);
   EXPECT_EQ(mainPassCarver(kTypeOoxml), &carveOoxml);
+  EXPECT_EQ(mainPassCarver(kTypeZip), &carveOoxml);  // packages whose first entry is another
   EXPECT_EQ(finalSweepCarver(kTypeOle2), nullptr);
   EXPECT_EQ(mainPassCarver(kTypeNone), nullptr);
 }
