@@ -88,7 +88,21 @@ std::vector<Document> writtenHere(const TempDir& dir) {
     test::writeFileBytes(dir / "pipe.py", std::span(reinterpret_cast<const std::uint8_t*>(script.data()), script.size()));
     test::runCommand("python3 '" + (dir / "pipe.py").string() + "' '" + source.string() + "' | cat > '" +
                      (dir / "python.docx").string() + "'");
-    for (const char* name : {"deflated.docx", "stored.docx", "python.docx"}) {
+    // Every size and offset above these limits goes into ZIP64 fields, and the end record
+    // defers to a ZIP64 end record and its locator.
+    const std::string zip64 =
+        "import sys, zipfile\n"
+        "zipfile.ZIP64_LIMIT = 1000\n"
+        "zipfile.ZIP_FILECOUNT_LIMIT = 2\n"
+        "src = zipfile.ZipFile(sys.argv[1])\n"
+        "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    for info in src.infolist():\n"
+        "        with z.open(zipfile.ZipInfo(info.filename, date_time=info.date_time), 'w', force_zip64=True) as f:\n"
+        "            f.write(src.read(info))\n";
+    test::writeFileBytes(dir / "zip64.py", std::span(reinterpret_cast<const std::uint8_t*>(zip64.data()), zip64.size()));
+    test::runCommand("python3 '" + (dir / "zip64.py").string() + "' '" + source.string() + "' | cat > '" +
+                     (dir / "zip64.docx").string() + "'");
+    for (const char* name : {"deflated.docx", "stored.docx", "python.docx", "zip64.docx"}) {
       auto bytes = test::readFileBytes(dir / name);
       const std::uint8_t descriptor[] = {'P', 'K', 7, 8};
       EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(descriptor), std::end(descriptor)), bytes.end())
