@@ -132,11 +132,12 @@ CarverFn uncheckedCarvers(std::uint8_t code) {
 }
 
 // 1 GiB: noise, with the corpus documents laid out on it again and again (each on a fresh
-// 4 KiB boundary after a gap of noise), written once to /tmp and then page-cached.
-const std::string& imagePath(std::uint64_t& documentBytes) {
-  static std::uint64_t docs = 0;
-  static const std::string path = [] {
-    const std::string p = (fs::temp_directory_path() / "vellumark-check-bench.img").string();
+// 4 KiB boundary after a gap of noise), written once to /tmp (page-cached from then on) and
+// removed when the program ends.
+struct BenchImage {
+  std::string path;
+  std::uint64_t documentBytes = 0;
+  BenchImage() : path((fs::temp_directory_path() / "vellumark-check-bench.img").string()) {
     auto all = corpusFiles(0xE011CFD0);
     for (auto& z : corpusFiles(zip::kLocalHeader)) all.push_back(std::move(z));
     std::vector<std::uint8_t> image(std::size_t{1} << 30);
@@ -153,18 +154,16 @@ const std::string& imagePath(std::uint64_t& documentBytes) {
       std::memcpy(image.data() + at, doc.data(), doc.size());
       std::memset(image.data() + at + doc.size(), 0, (doc.size() + 4095) / 4096 * 4096 - doc.size());
       at += doc.size();
-      docs += doc.size();
+      documentBytes += doc.size();
     }
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    return p;
-  }();
-  documentBytes = docs;
-  return path;
-}
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  }
+  ~BenchImage() { fs::remove(path); }
+};
 
 void runRescue(benchmark::State& bm, bool checked) {
-  std::uint64_t documentBytes = 0;
-  const std::string& path = imagePath(documentBytes);
+  static const BenchImage image;
+  const std::string& path = image.path;
   // Documents go to memory (tmpfs) where there is one, so that the disk does not set the pace.
   const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
   std::string folder = (base / "vellumark-check-bench-XXXXXX").string();
@@ -186,7 +185,7 @@ void runRescue(benchmark::State& bm, bool checked) {
   fs::remove_all(folder);
   bm.SetBytesProcessed(static_cast<std::int64_t>(bm.iterations()) * static_cast<std::int64_t>(std::int64_t{1} << 30));
   bm.counters["documents"] = recovered;
-  bm.counters["documentMiB"] = static_cast<double>(documentBytes) / (1 << 20);
+  bm.counters["documentMiB"] = static_cast<double>(image.documentBytes) / (1 << 20);
 }
 void BM_RescueOneGiBChecked(benchmark::State& bm) { runRescue(bm, true); }
 void BM_RescueOneGiBUnchecked(benchmark::State& bm) { runRescue(bm, false); }
