@@ -13,11 +13,14 @@
 #include <iostream>
 #include <random>
 #include <set>
+#include <tuple>
 
+#include "carvers/carver_framework.h"
 #include "carvers/compound_file.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
 #include "carvers/recovered_output.h"
+#include "carvers/zip_walk.h"
 #include "driver/scan_driver.h"
 #include "support/carve_setup.h"
 #include "support/compound_writer.h"
@@ -306,6 +309,36 @@ TEST(WholeDocuments, EverySectorOfEveryDocumentOverwrittenInTurn) {
   std::cout << "packages: " << packageCases << " overwritten sectors, none passed off\n"
             << "compound files: " << compoundCaught << " of " << compoundCases << " overwritten sectors caught ("
             << structureCases << " FAT, DIFAT, directory or mini FAT sectors, all caught)\n";
+}
+
+TEST(ZipWalk, TracingWithoutHoldingFindsTheSameRecords) {
+  // What a carver of archives that need not be held does: bytes dropped as the walk goes,
+  // long bodies claimed unread, descriptors still found by inflating or searching.
+  TempDir work;
+  std::vector<Document> packages = writtenHere(work);
+  std::erase_if(packages, [](const Document& d) { return isCompound(d.bytes); });
+  packages.push_back({"big stored", ".DOCX", test::makeZip({{"word/media/a.bin", std::string(20'000, 'b')}, {"word/document.xml", "d"}}), {}});
+  for (const Document& d : packages) {
+    SCOPED_TRACE(d.label);
+    auto walkWith = [&](std::int64_t holdBytes) {
+      ImageBuilder image(d.bytes.size() / 512 + 8);
+      image.putBytes(0, d.bytes);
+      test::CarveSetup setup(image.bytes(), 512, work.path());
+      Carve carve(setup.ctx, 0);
+      zip::WalkOptions options;
+      options.holdBytes = holdBytes;
+      const zip::WalkResult walk = zip::walkArchive(carve, options);
+      return std::tuple{walk.stop, walk.archive.length, walk.archive.locals.size(), walk.archive.centrals.size(), carve.keptFrom() > 0};
+    };
+    const auto held = walkWith(zip::kMaxArchiveBytes);
+    const auto traced = walkWith(0);
+    EXPECT_EQ(std::get<0>(held), zip::WalkStop::End);
+    EXPECT_EQ(std::get<1>(traced), static_cast<std::int64_t>(d.bytes.size()));
+    EXPECT_EQ(std::get<0>(traced), std::get<0>(held));
+    EXPECT_EQ(std::get<2>(traced), std::get<2>(held));
+    EXPECT_EQ(std::get<3>(traced), std::get<3>(held));
+    EXPECT_TRUE(std::get<4>(traced));
+  }
 }
 
 // --- Hostile packages ----------------------------------------------------------------
