@@ -11,6 +11,8 @@ packages=(
   # FUSE file systems, to check that the rescue never writes through a mount of its source.
   fusefat
   zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
+  # Reads the compound files the tests write, to prove them well formed.
+  python3-olefile
 )
 
 missing=()

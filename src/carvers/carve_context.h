@@ -60,6 +60,10 @@ class DocumentSink {
   // written, as a save failure when not. Returns its index in the list of recovered files,
   // or -1 when nothing was written.
   [[nodiscard]] virtual std::int64_t save(const DocumentToSave& document, Bytes data) = 0;
+  // A document that failed its check: counted as damaged, never as recovered, and written
+  // under its output name into the output folder's "damaged" folder when the user asked
+  // for damaged documents. Returns whether it was written.
+  [[nodiscard]] virtual bool saveDamaged(const DocumentToSave& document, Bytes data) = 0;
   // A recovered file by index, for steps that follow the save (renaming); null if none.
   [[nodiscard]] virtual const RecoveredFile* recovered(std::size_t index) const = 0;
 };

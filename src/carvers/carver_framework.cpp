@@ -190,6 +190,13 @@ std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCo
   return ctx_.documents.save(document, held.first(static_cast<std::size_t>(length)));
 }
 
+bool Carve::saveDamaged(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {
+  const Bytes held = bytes();
+  const DocumentToSave document{startOffset_, startSector_, extension, typeCode};
+  if (keptFrom_ != 0 || length < 0 || static_cast<std::uint64_t>(length) > held.size()) return ctx_.documents.saveDamaged(document, {});
+  return ctx_.documents.saveDamaged(document, held.first(static_cast<std::size_t>(length)));
+}
+
 const ThumbnailRules& Carve::thumbnailRules() const {
   static const ThumbnailRules kNone{};
   return settings_.thumbnails != nullptr ? *settings_.thumbnails : kNone;

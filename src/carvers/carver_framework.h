@@ -102,6 +102,12 @@ class Carve {
   // entry of recoveredFiles, or -1 when nothing was written.
   [[nodiscard]] std::int64_t saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length);
 
+  // For a document that failed its check: counts it in damagedCount (never in
+  // recoveredCount) and, when the user asked to keep such documents, saves the first
+  // `length` assembled bytes into the "damaged" folder of the output folder under the name
+  // it would have had. Returns whether a file was written.
+  bool saveDamaged(std::string_view extension, std::uint8_t typeCode, std::int64_t length);
+
   [[nodiscard]] std::int64_t startOffset() const { return startOffset_; }
   [[nodiscard]] std::int64_t startSector() const { return startSector_; }
   [[nodiscard]] std::uint32_t bytesPerSector() const { return bytesPerSector_; }

@@ -39,6 +39,9 @@ constexpr CarverEntry kCarvers[] = {
     {kTypeCab, carveCab, nullptr},
     {kType7z, carve7z, nullptr},
     {kTypeCdrRiff, carveCdrRiff, nullptr},
+    // A package whose first entry is not "[Content_Types].xml" is classified as a plain ZIP;
+    // the package carver takes those too, tracing (and claiming) the ones that are no document.
+    {kTypeZip, carveOoxml, nullptr},
 };
 
 const CarverEntry* entryFor(std::uint8_t code) {

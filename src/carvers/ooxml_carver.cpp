@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "carvers/carver_framework.h"
+#include "carvers/zip_walk.h"
 #include "formats/zip.h"
 #include "scan/type_codes.h"
 
@@ -10,63 +11,56 @@ namespace vellumark {
 
 namespace {
 
-using zip::kCentralHeader;
-using zip::kEndOfCentralDirectory;
-using zip::kLocalHeader;
-using zip::kMaxRecordBytes;
-constexpr std::int64_t kMaxPackageBytes = zip::kMaxArchiveBytes;
+constexpr std::int64_t kMaxPackageHeldBytes = 209'715'200;  // 200 MiB
 
 // The extension for a part name, when it lies in an application's part folder and that
 // family is selected; "" otherwise.
-std::string_view extensionForPart(Bytes name, std::uint32_t typeFlags) {
-  if (bytesEqualNoCase(name, 0, "word/")) return (typeFlags & kFamilyDoc) ? ".DOCX" : "";
-  if (bytesEqualNoCase(name, 0, "xl/")) return (typeFlags & kFamilyXls) ? ".XLSX" : "";
-  if (bytesEqualNoCase(name, 0, "ppt/")) return (typeFlags & kFamilyPpt) ? ".PPTX" : "";
+std::string_view extensionForPart(std::string_view name, std::uint32_t typeFlags) {
+  const Bytes b(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
+  if (bytesEqualNoCase(b, 0, "word/")) return (typeFlags & kFamilyDoc) ? ".DOCX" : "";
+  if (bytesEqualNoCase(b, 0, "xl/")) return (typeFlags & kFamilyXls) ? ".XLSX" : "";
+  if (bytesEqualNoCase(b, 0, "ppt/")) return (typeFlags & kFamilyPpt) ? ".PPTX" : "";
   return {};
 }
 
 }  // namespace
 
+std::string_view packageExtension(const zip::Archive& archive, std::uint32_t typeFlags) {
+  for (const zip::CentralRecord& entry : archive.centrals)
+    if (std::string_view ext = extensionForPart(entry.name, typeFlags); !ext.empty()) return ext;
+  return {};
+}
+
+void savePackage(Carve& carve, const zip::Archive& archive) {
+  const std::string_view extension = packageExtension(archive, carve.typeFlags());
+  const Bytes held = carve.bytes();
+  // A package not held whole was traced only: it showed no part of a chosen document early on.
+  if (extension.empty() || carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size()) return;
+  const bool whole = zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
+  if (whole) (void)carve.saveDocument(extension, kTypeOoxml, archive.length);
+  else carve.saveDamaged(extension, kTypeOoxml, archive.length);
+}
+
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
-  if (!carve.started() || le32(carve.bytes(), 0) != kLocalHeader) return;
-
-  std::int64_t pos = 0;
-  std::string_view extension;
-  for (;;) {
-    if (pos > kMaxPackageBytes || !carve.fetchUpTo(pos + 4)) return;
-    const auto at = static_cast<std::size_t>(pos);
-    const std::uint32_t signature = le32(carve.bytes(), at);
-    std::int64_t length = 0;
-    if (signature == kLocalHeader) {
-      if (!carve.fetchUpTo(pos + 30)) return;
-      const Bytes b = carve.bytes();
-      length = 30 + std::int64_t{le32(b, at + 18)} + le16(b, at + 26) + le16(b, at + 28);
-    } else if (signature == kCentralHeader) {
-      if (!carve.fetchUpTo(pos + 46)) return;
-      const Bytes b = carve.bytes();
-      length = 46 + std::int64_t{le16(b, at + 28)} + le16(b, at + 30) + le16(b, at + 32);
-      // The name is compared once the whole record is assembled.
-      if (length <= kMaxRecordBytes && !carve.fetchUpTo(pos + length)) return;
-      if (extension.empty() && length <= kMaxRecordBytes) {
-        const std::size_t nameLength = le16(carve.bytes(), at + 28);
-        extension = extensionForPart(carve.bytes().subspan(at + 46, nameLength), carve.typeFlags());
-      }
-    } else if (signature == kEndOfCentralDirectory) {
-      if (!carve.fetchUpTo(pos + 22)) return;
-      pos += 22 + le16(carve.bytes(), at + 20);
-      if (!carve.fetchUpTo(pos)) return;
-      break;
-    } else {
-      return;
-    }
-    if (length > kMaxRecordBytes) return;
-    pos += length;
-    if (!carve.fetchUpTo(pos)) return;
-  }
-
+  if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
+  // A ZIP is held in memory up to the document length limit, and further only when its
+  // entries so far name parts of a chosen document; any other archive is only traced.
+  zip::WalkOptions options;
+  options.holdBytes = kMaxPackageHeldBytes;
+  const std::uint32_t typeFlags = carve.typeFlags();
+  options.holdPast = [typeFlags](const zip::Archive& a) {
+    for (const zip::LocalRecord& local : a.locals)
+      if (!extensionForPart(local.name, typeFlags).empty()) return true;
+    return false;
+  };
+  const zip::WalkResult walk = zip::walkArchive(carve, options);
+  if (walk.stop != zip::WalkStop::End) return;
+  // Begun at an entry inside a longer archive: its sectors belong to the archive that starts
+  // earlier, whose own carve comes later.
+  if (zip::beganInsideArchive(walk.archive)) return;
   carve.accept();
-  if (!extension.empty()) (void)carve.saveDocument(extension, kTypeOoxml, pos);
+  savePackage(carve, walk.archive);
 }
 
 }  // namespace vellumark

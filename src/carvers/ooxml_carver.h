@@ -3,14 +3,32 @@
 // ".XLSX", ".PPTX": ZIP archives whose parts live under "word/", "xl/" or "ppt/").
 
 #include <cstdint>
+#include <string_view>
 
 #include "carvers/carve_context.h"
 
 namespace vellumark {
 
-// Walks the ZIP records of the package at startOffset up to the end of its central
-// directory, claims its sectors, and writes it (cut at the exact end) into the output
-// folder when its family is selected.
+class Carve;
+namespace zip {
+struct Archive;
+}
+
+// Walks the ZIP records of the package at startOffset up to the end of its end record and
+// comment, claims its sectors, and writes it (cut at the exact end) into the output folder
+// when its central directory names it a document of a selected family and every entry
+// checks out. Takes any ZIP (whatever its first entry): one that is no document is traced
+// and claimed only.
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset);
+
+// The extension of a walked archive that is a document package of a selected family: from
+// the first central-directory name in a known part folder whose family is selected; "" when
+// there is none.
+[[nodiscard]] std::string_view packageExtension(const zip::Archive& archive, std::uint32_t typeFlags);
+
+// For any carver that has walked a whole ZIP (held from its first byte) and accepted it:
+// writes it as a document when it is a package of a selected family, checking every entry
+// first; a package that fails the check is counted (and kept, if asked) as damaged.
+void savePackage(Carve& carve, const zip::Archive& archive);
 
 }  // namespace vellumark

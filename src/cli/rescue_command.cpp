@@ -34,6 +34,7 @@ struct RescueOptions {
   std::string cluster;
   std::string onSaveError = "ignore";
   bool freeSpace = false;
+  bool keepDamaged = false;
   bool quiet = false;
   bool json = false;
   bool verbose = false;
@@ -111,6 +112,8 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out << "  \"outputFolder\": " << jsonString(state.outputFolder) << ",\n";
   out << "  \"range\": {\"first\": " << request.startSector << ", \"last\": " << request.endSector << "},\n";
   out << "  \"recovered\": " << s.recovered << ",\n";
+  out << "  \"damaged\": " << state.damagedCount << ",\n";
+  out << "  \"damagedKept\": " << (state.keepDamaged ? "true" : "false") << ",\n";
   out << "  \"saveFailures\": " << s.saveFailures << ",\n";
   out << "  \"cancelled\": " << (s.cancelled ? "true" : "false") << ",\n";
   out << "  \"stopped\": " << (s.stopped ? "true" : "false") << ",\n";
@@ -196,12 +199,15 @@ void printRejections(const ScanSummary& s) {
         << "\n";
 }
 
-void printSummary(const ScanState& state, const ScanSummary& s) {
+void printSummary(const ScanState& state, const ScanSummary& s, bool keepDamaged) {
   if (s.clusterEstimate && s.clusterEstimate->sectorsPerCluster > 1)
     std::cout << "Cluster size estimated from the files found: "
               << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << " bytes ("
               << s.clusterEstimate->agreeing << " of " << s.clusterEstimate->counted << " start on a cluster boundary)\n";
   std::cout << uiText(27) << s.recovered << "\n";
+  if (state.damagedCount > 0)
+    std::cout << "Damaged documents: " << state.damagedCount
+              << (keepDamaged ? " (written into the damaged folder)" : " (not written; --keep-damaged keeps them)") << "\n";
 }
 
 // What bad sectors and memory cost: every carve given up for them, one line each.
@@ -231,6 +237,7 @@ int runRescue(const RescueOptions& o) {
   ScanState state;
   if (!openForCommand(state, o.source)) return kExitFailure;
   state.typeFlags = *flags;
+  state.keepDamaged = o.keepDamaged;
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
   if (int status = applySelections(state, o, lists); status != 0) return status;
@@ -300,7 +307,7 @@ int runRescue(const RescueOptions& o) {
   if (o.json)
     printJson(state, request, summary, frontEnd.interrupted());
   else
-    printSummary(state, summary);
+    printSummary(state, summary, o.keepDamaged);
   return exitStatusFor(summary, frontEnd.interrupted() ? interrupts.exitStatus() : 0);
 }
 
@@ -322,6 +329,8 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--on-save-error", options->onSaveError, "When a file cannot be saved and no one can be asked")
       ->check(CLI::IsMember({"abort", "ignore"}))
       ->capture_default_str();
+  cmd->add_flag("--keep-damaged", options->keepDamaged,
+                "Also write documents that fail their check, into a damaged/ folder of the output folder");
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");

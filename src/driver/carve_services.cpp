@@ -67,6 +67,19 @@ std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data)
   return static_cast<std::int64_t>(state_.recoveredFiles.size()) - 1;
 }
 
+bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) {
+  ++state_.damagedCount;
+  if (!state_.keepDamaged || data.empty()) return false;
+  std::string folder = state_.outputFolder;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  folder += "damaged";
+  if (!platform::makeDirectory(folder) || !writeAsking(recoveredFileName(folder, document.startOffset, document.extension), data)) {
+    ++state_.saveFailures;
+    return false;
+  }
+  return true;
+}
+
 const RecoveredFile* ScanCarveServices::recovered(std::size_t index) const {
   return index < state_.recoveredFiles.size() ? &state_.recoveredFiles[index] : nullptr;
 }

@@ -60,6 +60,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] CarveSettings current() const override;
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
+  [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
   void carving(std::int64_t startSector, std::int64_t sector) override;
   void rejected(std::int64_t startSector, std::string_view reason) override;

@@ -296,6 +296,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.recoveryState = kRecoveryRunning;
   state.recoveredCount = 0;
   state.saveFailures = 0;
+  state.damagedCount = 0;
   state.recoveredFiles.clear();
   ScanCarveServices services(state, frontEnd);
   const bool finished = carveCandidates(state, frontEnd, hooks, services);

@@ -148,4 +148,11 @@ Expected<bool> renameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
+Expected<bool> makeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  struct stat st {};
+  if (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  return OsError{errno, "create folder " + path};
+}
+
 }  // namespace vellumark::platform

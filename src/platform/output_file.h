@@ -63,4 +63,7 @@ void removeUnfinishedOutputFile() noexcept;
 // Renames a file, replacing one of the new name.
 [[nodiscard]] Expected<bool> renameFile(const std::string& from, const std::string& to);
 
+// Creates a folder (one level) unless a folder of that name is already there.
+[[nodiscard]] Expected<bool> makeDirectory(const std::string& path);
+
 }  // namespace vellumark::platform

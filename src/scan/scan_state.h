@@ -47,11 +47,13 @@ struct ScanJob {
   std::uint32_t clusterPhase = 0;
   std::string outputFolder;          // ends in '/'
   ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails
+  bool keepDamaged = false;          // write documents that fail their check into outputFolder/damaged/
 
   // Results.
   std::uint32_t recoveredCount = 0;
   std::uint32_t saveFailures = 0;    // documents that could not be written (not counted above)
   std::vector<RecoveredFile> recoveredFiles;
+  std::uint32_t damagedCount = 0;    // documents that failed their check (never counted as recovered)
 
   // Sectors that could not be read, wherever the scan met them (each counted once).
   std::set<std::int64_t> unreadableSectors;

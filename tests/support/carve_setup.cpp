@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <zlib.h>
+
 namespace vellumark::test {
 
 namespace {
@@ -15,6 +17,10 @@ void put16(std::vector<std::uint8_t>& b, std::size_t off, std::uint16_t v) {
 void put32(std::vector<std::uint8_t>& b, std::size_t off, std::uint32_t v) {
   put16(b, off, static_cast<std::uint16_t>(v));
   put16(b, off + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+std::uint32_t crcOf(const std::string& text) {
+  return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
 }
 
 void append(std::vector<std::uint8_t>& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
@@ -53,11 +59,30 @@ std::vector<std::uint8_t> makeCompoundFile(const std::vector<std::string>& names
   put32(b, fat + 4, 0xFFFFFFFE);
   for (std::uint32_t i = 0; i < dataSectors; ++i)
     put32(b, fat + 4 * (2 + i), i + 1 == dataSectors ? 0xFFFFFFFE : 3 + i);
+  put32(b, 56, 4096);        // mini stream cutoff
+  // The directory: entry 0 the root, the others streams chained as right siblings below it.
+  // The data sectors are the stream of the last entry named like a document's main stream.
   const std::size_t dir = 1024;
-  for (std::size_t e = 0; e < names.size() && e < 4; ++e) {
+  std::size_t owner = 0;
+  for (std::size_t e = 0; e < names.size() && e < 4; ++e)
+    for (const char* main : {"WordDocument", "Workbook", "PowerPoint Document", "EncryptedPackage"})
+      if (names[e] == main) owner = e;
+  for (std::size_t e = 0; e < 4; ++e) {
+    const std::size_t at = dir + 128 * e;
+    put32(b, at + 68, 0xFFFFFFFF);
+    put32(b, at + 72, e + 1 < names.size() && e > 0 ? static_cast<std::uint32_t>(e + 1) : 0xFFFFFFFF);
+    put32(b, at + 76, e == 0 && names.size() > 1 ? 1 : 0xFFFFFFFF);
+    put32(b, at + 116, 0xFFFFFFFE);
+    if (e >= names.size()) continue;
     const std::string& name = names[e];
-    for (std::size_t c = 0; c < name.size(); ++c) put16(b, dir + 128 * e + 2 * c, static_cast<std::uint8_t>(name[c]));
-    put16(b, dir + 128 * e + 64, static_cast<std::uint16_t>(2 * name.size() + 2));
+    for (std::size_t c = 0; c < name.size(); ++c) put16(b, at + 2 * c, static_cast<std::uint8_t>(name[c]));
+    put16(b, at + 64, static_cast<std::uint16_t>(2 * name.size() + 2));
+    b[at + 66] = e == 0 ? 5 : 2;
+    b[at + 67] = 1;
+    if (e == owner && e > 0 && dataSectors > 0) {
+      put32(b, at + 116, 2);
+      put32(b, at + 120, 512 * dataSectors);
+    }
   }
   for (std::uint32_t i = 0; i < dataSectors; ++i)
     std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(1536 + 512 * i), 512, static_cast<std::uint8_t>(0x40 + i));
@@ -73,6 +98,7 @@ std::vector<std::uint8_t> makeZip(const std::vector<ZipEntry>& entries, const st
     out.resize(h + 30, 0);
     put32(out, h, 0x04034B50);
     put16(out, h + 4, 20);
+    put32(out, h + 14, crcOf(e.content));
     put32(out, h + 18, static_cast<std::uint32_t>(e.content.size()));
     put32(out, h + 22, static_cast<std::uint32_t>(e.content.size()));
     put16(out, h + 26, static_cast<std::uint16_t>(e.name.size()));
@@ -87,6 +113,7 @@ std::vector<std::uint8_t> makeZip(const std::vector<ZipEntry>& entries, const st
     put32(out, h, 0x02014B50);
     put16(out, h + 4, 20);
     put16(out, h + 6, 20);
+    put32(out, h + 16, crcOf(e.content));
     put32(out, h + 20, static_cast<std::uint32_t>(e.content.size()));
     put32(out, h + 24, static_cast<std::uint32_t>(e.content.size()));
     put16(out, h + 28, static_cast<std::uint16_t>(e.name.size()));

@@ -26,13 +26,15 @@ struct CarveSetup {
   CarveSetup(std::vector<std::uint8_t> image, std::uint32_t bytesPerSector, const std::string& outputFolder);
 };
 
-// A small valid compound file with 512-byte sectors: header, FAT in sector 0, directory in
-// sector 1 with one entry per name (stream names only; no sizes), then dataSectors sectors
-// chained as one stream. Total length 512 * (3 + dataSectors).
+// A small compound file with 512-byte sectors: header, FAT in sector 0, directory in sector 1
+// with one entry per name (the first the root, the others streams below it), then
+// dataSectors sectors chained as the stream of the last entry named like a document's main
+// stream (the other streams are empty). Whole when that stream is at least 4096 bytes
+// (8 sectors), the mini stream cutoff. Total length 512 * (3 + dataSectors).
 std::vector<std::uint8_t> makeCompoundFile(const std::vector<std::string>& names, std::uint32_t dataSectors);
 
 // A stored (uncompressed) ZIP package with the given entries, in order, and an archive
-// comment.
+// comment; CRC-32 and sizes in both headers.
 struct ZipEntry {
   std::string name;
   std::string content;
