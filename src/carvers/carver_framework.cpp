@@ -131,6 +131,24 @@ bool Carve::claimUpTo(std::int64_t length) {
   return true;
 }
 
+void Carve::releaseClaimsBeyond(std::int64_t length) {
+  const std::int64_t bps = bytesPerSector_;
+  const std::int64_t keep = std::max<std::int64_t>(1, length / bps + (length % bps != 0));
+  std::int64_t held = 0;
+  for (const Run& run : claimed_) held += run.count;
+  while (held > keep) {
+    Run& last = claimed_.back();
+    const std::int64_t sector = last.first + last.count - 1;
+    ctx_.state.usedSectorMap.clearSector(sector);
+    readOffset_ = sector * bps;
+    --held;
+    if (--last.count == 0) claimed_.pop_back();
+  }
+  filled_ = std::min(filled_, held * bps);
+  storedEnd_ = std::min(storedEnd_, filled_);
+  keptFrom_ = std::min(keptFrom_, storedEnd_);
+}
+
 void Carve::discardBefore(std::int64_t offset) {
   if (offset <= keptFrom_) return;
   if (offset < storedEnd_) {

@@ -71,6 +71,12 @@ class Carve {
   // rest of the last cluster.
   void accept() { accepted_ = true; }
 
+  // Gives back the sectors claimed last, beyond the first `length` bytes of the file
+  // (rounded up to whole sectors; the start sector always stays): for formats that read
+  // past their end to learn where it is. The next sector to examine becomes the first one
+  // given back, so the cluster slack is counted from there.
+  void releaseClaimsBeyond(std::int64_t length);
+
   // Saves the first `length` assembled bytes (which must all be held) as a recovered
   // document under its output name with this extension. Counts it in recoveredCount and
   // recoveredFiles when written, in saveFailures when not. Returns the index of the new

@@ -1,7 +1,11 @@
 #include "carvers/carver_registry.h"
 
+#include "carvers/asf_carvers.h"
+#include "carvers/iso_media_carver.h"
+#include "carvers/mpeg_carvers.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
+#include "carvers/riff_carver.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -19,6 +23,17 @@ struct CarverEntry {
 constexpr CarverEntry kCarvers[] = {
     {kTypeOle2, carveOle2, nullptr},
     {kTypeOoxml, carveOoxml, nullptr},
+    {kTypeAvi, carveRiff, nullptr},
+    {kTypeWave, carveRiff, nullptr},
+    {kTypeAcon, carveRiff, nullptr},
+    {kTypeCdxa, carveRiff, nullptr},
+    {kTypeIsoMp4, carveIsoMedia, nullptr},
+    {kTypeIso3gp, carveIsoMedia, nullptr},
+    {kTypeIsoOther, carveIsoMedia, nullptr},
+    {kTypeAsfDeclared, carveAsfDeclared, nullptr},
+    {kTypeAsfObjects, carveAsfObjects, nullptr},
+    {kTypeMpeg1PackZero, carveMpegProgram, nullptr},
+    {kTypeTs192Zero, carveMpegTransport, nullptr},
 };
 
 const CarverEntry* entryFor(std::uint8_t code) {
