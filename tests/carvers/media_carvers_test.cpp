@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include "carvers/asf_carvers.h"
 #include "carvers/carver_registry.h"
 #include "carvers/iso_media_carver.h"
@@ -14,6 +17,7 @@
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
 #include "support/media_files.h"
+#include "support/recording_front_end.h"
 
 namespace vellumark {
 namespace {
@@ -156,6 +160,59 @@ TEST(IsoMediaCarver, HostileSizesEndTheWalkWithoutMovingBack) {
     carveAt(setup, carveIsoMedia);
     EXPECT_LE(usedSectors(setup.state).size(), 3u) << size;
   }
+}
+
+// A 2 GiB MP4 that exists only as its box headers: ftyp, moov, a 64-bit mdat up to 1000
+// bytes before the end and a closing moov; zeros elsewhere. Counts the bytes read.
+class SparseMp4 final : public SectorSource {
+ public:
+  static constexpr std::uint64_t kFileBytes = std::uint64_t{2} << 30;
+  static constexpr std::uint64_t kTailAt = kFileBytes - 1000;
+  SparseMp4() : head_(isoFile({{"moov", 600}, {"mdat", kTailAt - 624, true}})) {
+    tail_[3] = 0xE8, tail_[2] = 0x03;  // 1000
+    std::copy_n("moov", 4, tail_.begin() + 4);
+  }
+  platform::Expected<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), sizeBytes() - std::min(offset, sizeBytes())));
+    std::fill_n(buffer.begin(), n, 0);
+    copyPart(head_, 0, offset, buffer.first(n));
+    copyPart(tail_, kTailAt, offset, buffer.first(n));
+    bytesRead += n;
+    return n;
+  }
+  std::uint64_t sizeBytes() const override { return kFileBytes + 65536; }
+  std::uint32_t logicalSectorSize() const override { return 512; }
+  SourceKind kind() const override { return SourceKind::ImageFile; }
+  std::uint64_t bytesRead = 0;
+
+ private:
+  template <typename Part>
+  static void copyPart(const Part& part, std::uint64_t at, std::uint64_t offset, std::span<std::uint8_t> dest) {
+    for (std::size_t i = 0; i < dest.size(); ++i)
+      if (offset + i >= at && offset + i < at + part.size()) dest[i] = part[offset + i - at];
+  }
+  std::vector<std::uint8_t> head_;
+  std::array<std::uint8_t, 8> tail_{};
+};
+
+TEST(IsoMediaCarver, ATwoGibFileIsClaimedWhileOnlyItsHeadersAreRead) {
+  auto owned = std::make_unique<SparseMp4>();
+  SparseMp4* source = owned.get();
+  ScanState state;
+  openScanSource(state, std::move(owned), "sparse");
+  state.geometry.bytesPerSector = 512;
+  state.geometry.sectorsPerCluster = 1;
+  state.scanEndSector = state.geometry.lastSector;
+  ASSERT_TRUE(state.usedSectorMap.allocate(state.geometry.lastSector));
+  test::RecordingFrontEnd frontEnd;
+  CarveContext ctx{state, frontEnd};
+  source->bytesRead = 0;
+  carveIsoMedia(ctx, 0);
+  std::int64_t claimed = 0;
+  for (std::int64_t s = 0; s <= state.geometry.lastSector; ++s) claimed += state.usedSectorMap.isSectorUsed(s);
+  EXPECT_EQ(claimed, static_cast<std::int64_t>(SparseMp4::kFileBytes / 512));
+  EXPECT_TRUE(state.usedSectorMap.isSectorUsed(SparseMp4::kFileBytes / 512 - 1));
+  EXPECT_LE(source->bytesRead, 4u * 65536);  // a few read-ahead windows around the headers
 }
 
 // ---- RIFF --------------------------------------------------------------------------------
