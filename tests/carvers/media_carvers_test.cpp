@@ -107,8 +107,8 @@ std::vector<std::uint8_t> isoFile(const std::vector<Box>& boxes, std::uint64_t m
     b.putBe32(at, box.large ? 1 : static_cast<std::uint32_t>(box.size)).putText(at + 4, box.type);
     if (box.large) b.putBe32(at + 8, static_cast<std::uint32_t>(box.size >> 32)).putBe32(at + 12, static_cast<std::uint32_t>(box.size));
     if (box.size > materialise || box.size < 16) break;
+    b.fill(at + 16, box.size - 16, 0x55);  // a body that reads as no header
     at += box.size;
-    b.fill(at - 1, 1, 0x55);
   }
   return b.bytes();
 }
@@ -122,8 +122,10 @@ TEST(IsoMediaCarver, LargeBoxesAreClaimedWithoutBeingReadAndTheTailIsTrimmed) {
 }
 
 TEST(IsoMediaCarver, HeadersAcrossSectorBoundariesAndLargeSizesAreFollowed) {
-  // The mdat header straddles sectors 1 and 2, and the box ends two bytes short of a sector
-  // past the window: the moov after it must still be found.
+  // The mdat header straddles sectors 1 and 2, so most of a sector of its body is already
+  // held when the rest is claimed unread. Counting the body to claim from the box start
+  // instead of from what is held would claim one sector too many and read the moov header
+  // two bytes out of place.
   const auto file = isoFile({{"free", 996}, {"mdat", 1538, true}, {"moov", 100}});
   CarveSetup setup = setupWith(file, 512);
   carveAt(setup, carveIsoMedia);
@@ -400,6 +402,28 @@ TEST(AsfObjectsCarver, WalksToTheEndOfTheDataObjectAndItsIndex) {
     failing.state.usedSectorMap.markSector(0);
     carveAt(failing, carveAsfObjects);
     EXPECT_EQ(usedSectors(failing.state), std::vector<std::int64_t>{0});
+  }
+}
+
+// Every size field of every carver set to each hostile value: the carve ends, and either
+// releases everything or keeps a trace no longer than the image.
+TEST(MediaCarvers, HostileSizesNeitherHangNorCrash) {
+  const std::uint64_t sizes[] = {0, 1, 0xFFFFFFFF, std::uint64_t{1} << 63, ~std::uint64_t{0}};
+  for (const std::uint64_t size : sizes) {
+    SCOPED_TRACE(size);
+    const std::uint32_t low = static_cast<std::uint32_t>(size);
+    ImageBuilder iso(0), riff(0), asf(0), declared(0), mpeg(0);
+    iso.putBe32(0, low).putText(4, "ftypmp42").putBe32(8, static_cast<std::uint32_t>(size >> 32)).putBe32(12, low);
+    riff.putText(0, "RIFFxxxxAVI LIST").putLe32(16, low);
+    asf.putBytes(0, kHeaderGuid).putLe64(16, size);
+    declared.putBytes(0, kHeaderGuid).putBytes(30, kFilePropertiesGuid).putLe64(70, size);
+    mpeg.putBe32(0, 0x000001BA).putBe32(4, 0x21000100).putBe32(12, 0x000001E0).putBe16(16, static_cast<std::uint16_t>(low));
+    for (const auto& [carver, image] : std::vector<std::pair<CarverFn, ImageBuilder*>>{
+             {carveIsoMedia, &iso}, {carveRiff, &riff}, {carveAsfObjects, &asf}, {carveAsfDeclared, &declared}, {carveMpegProgram, &mpeg}}) {
+      CarveSetup setup = setupWith(image->bytes(), 512, 8192);
+      carveAt(setup, carver);
+      EXPECT_LE(usedSectors(setup.state).size(), 18u);
+    }
   }
 }
 
