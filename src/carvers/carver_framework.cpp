@@ -159,6 +159,7 @@ void Carve::trimTo(std::int64_t length) {
   readOffset_ = firstReleased * bps;
   filled_ = std::min(filled_, keep * bps);
   storedEnd_ = std::min(storedEnd_, filled_);
+  keptFrom_ = std::min(keptFrom_, storedEnd_);
 }
 
 void Carve::discardBefore(std::int64_t offset) {

@@ -58,9 +58,10 @@ class Carve {
   // the carver decides whether a file cut short is still accepted.
   [[nodiscard]] bool claimUpTo(std::int64_t length);
 
-  // The file turned out to end at `length` bytes: the sectors taken beyond the ones that hold
-  // them are released again, and the cluster slack of an accepted file is counted from the
-  // first of them. Lengths at or beyond what is assembled change nothing.
+  // The file turned out to end at `length` bytes (for formats that read past their end to
+  // learn where it is): the sectors taken beyond the ones that hold them are released again
+  // (the start sector always stays), and the cluster slack of an accepted file is counted
+  // from the first of them. Lengths at or beyond what is assembled change nothing.
   void trimTo(std::int64_t length);
 
   // Keeps only file bytes from `offset` on in memory (bytes before it may be dropped, and

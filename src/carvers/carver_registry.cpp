@@ -1,13 +1,17 @@
 #include "carvers/carver_registry.h"
 
 #include "carvers/archive_carvers.h"
+#include "carvers/asf_carvers.h"
 #include "carvers/bmp_carver.h"
+#include "carvers/iso_media_carver.h"
 #include "carvers/jpeg_carver.h"
+#include "carvers/mpeg_carvers.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
 #include "carvers/pdf_carver.h"
 #include "carvers/png_carver.h"
 #include "carvers/raf_carver.h"
+#include "carvers/riff_carver.h"
 #include "carvers/tiff_carver.h"
 #include "carvers/x3f_carver.h"
 #include "scan/type_codes.h"
@@ -42,6 +46,17 @@ constexpr CarverEntry kCarvers[] = {
     // A package whose first entry is not "[Content_Types].xml" is classified as a plain ZIP;
     // the package carver takes those too, tracing (and claiming) the ones that are no document.
     {kTypeZip, carveOoxml, nullptr},
+    {kTypeAvi, carveRiff, nullptr},
+    {kTypeWave, carveRiff, nullptr},
+    {kTypeAcon, carveRiff, nullptr},
+    {kTypeCdxa, carveRiff, nullptr},
+    {kTypeIsoMp4, carveIsoMedia, nullptr},
+    {kTypeIso3gp, carveIsoMedia, nullptr},
+    {kTypeIsoOther, carveIsoMedia, nullptr},
+    {kTypeAsfDeclared, carveAsfDeclared, nullptr},
+    {kTypeAsfObjects, carveAsfObjects, nullptr},
+    {kTypeMpeg1PackZero, carveMpegProgram, nullptr},
+    {kTypeTs192Zero, carveMpegTransport, nullptr},
 };
 
 const CarverEntry* entryFor(std::uint8_t code) {

@@ -4,7 +4,7 @@
 #include "carvers/archive_carvers.h"
 #include "carvers/carver_framework.h"
 #include "formats/cab.h"
-#include "formats/coreldraw.h"
+#include "formats/riff.h"
 #include "formats/sevenzip.h"
 
 namespace vellumark {
@@ -38,8 +38,8 @@ void carveCdrRiff(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   const Bytes first = carve.bytes();
-  if (!bytesEqual(first, 0, coreldraw::kRiff)) return carve.reject("no RIFF header");
-  const std::int64_t length = std::int64_t{le32(first, coreldraw::kRiffSizeOffset)} + coreldraw::kRiffHeaderBytes;
+  if (!bytesEqual(first, 0, riff::kRiffId)) return carve.reject("no RIFF header");
+  const std::int64_t length = std::int64_t{le32(first, riff::kChunkSizeOffset)} + riff::kChunkHeaderBytes;
   // A drawing that fits in its first sector is no drawing this tracer keeps.
   if (length <= carve.filled()) return carve.reject("a RIFF length within the first sector");
   if (!carve.claimUpTo(length)) return;

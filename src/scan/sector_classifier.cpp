@@ -4,15 +4,18 @@
 #include <cstddef>
 
 #include "scan/type_codes.h"
+#include "formats/asf.h"
 #include "formats/bmp.h"
 #include "formats/cab.h"
-#include "formats/coreldraw.h"
+#include "formats/iso_media.h"
 #include "formats/jpeg.h"
+#include "formats/mpeg.h"
 #include "formats/ole2.h"
 #include "formats/pdf.h"
 #include "formats/png.h"
 #include "formats/raf.h"
 #include "formats/rar.h"
+#include "formats/riff.h"
 #include "formats/sevenzip.h"
 #include "formats/tiff.h"
 #include "formats/x3f.h"
@@ -31,13 +34,6 @@ namespace vellumark {
 namespace {
 
 constexpr std::size_t kFatEntryBytes = 32;
-constexpr std::uint32_t kMpeg2ClockLimit = 320000;
-constexpr std::uint32_t kTsMaxStep = 3200000;
-
-constexpr std::array<std::uint8_t, 16> kAsfHeaderGuid{0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                                      0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-constexpr std::array<std::uint8_t, 16> kAsfFilePropertiesGuid{0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
-                                                              0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
 
 constexpr std::uint32_t kFatEndMarker = 0xFFFFFFFF;
 
@@ -93,30 +89,31 @@ template <std::size_t N>
 // ---- tests 6..9: RIFF, ASF, ISO media, MPEG pack header ---------------------------------
 
 [[nodiscard]] std::uint8_t riffFormCode(Bytes s) {
-  if (bytesEqual(s, 8, "AVI ")) return kTypeAvi;
-  if (bytesEqual(s, 8, "CDXA")) return kTypeCdxa;
-  if (bytesEqual(s, 8, "WAVE")) return kTypeWave;
-  if (bytesEqual(s, 8, "ACON")) return kTypeAcon;
-  if (bytesEqualNoCase(s, coreldraw::kFormTypeOffset, coreldraw::kFormTypePrefix)) return kTypeCdrRiff;
+  using namespace riff;
+  if (bytesEqual(s, kFormTypeOffset, kFormAvi)) return kTypeAvi;
+  if (bytesEqual(s, kFormTypeOffset, kFormCdxa)) return kTypeCdxa;
+  if (bytesEqual(s, kFormTypeOffset, kFormWave)) return kTypeWave;
+  if (bytesEqual(s, kFormTypeOffset, kFormAcon)) return kTypeAcon;
+  if (bytesEqualNoCase(s, kFormTypeOffset, kFormCdr)) return kTypeCdrRiff;
   return kTypeNone;
 }
 
 [[nodiscard]] std::uint8_t isoMediaCode(Bytes s) {
-  if (bytesEqual(s, 8, "3gp")) return kTypeIso3gp;
-  if (bytesEqual(s, 8, "mp4")) return kTypeIsoMp4;
+  if (bytesEqual(s, iso_media::kMajorBrandOffset, iso_media::kBrand3gp)) return kTypeIso3gp;
+  if (bytesEqual(s, iso_media::kMajorBrandOffset, iso_media::kBrandMp4)) return kTypeIsoMp4;
   return kTypeIsoOther;
 }
 
 // Code of an MPEG program-stream pack header at offset 0, or 0. Never decides on its own.
 [[nodiscard]] std::uint8_t mpegPackCode(Bytes s) {
-  if (be32(s, 0) != 0x000001BA) return kTypeNone;
-  const std::uint8_t b4 = u8At(s, 4);
-  if ((b4 >> 6) == 0x1) {
+  if (be32(s, 0) != mpeg::kPackStartCode) return kTypeNone;
+  const std::uint8_t b4 = u8At(s, mpeg::kPackFieldsOffset);
+  if (mpeg::isMpeg2PackByte(b4)) {
     const std::int64_t c = mpeg2PackClock(s);
-    if (c < 0 || c >= kMpeg2ClockLimit) return kTypeNone;
+    if (c < 0 || c >= mpeg::kMpeg2EarlyClockLimit) return kTypeNone;
     return c == 0 ? kTypeMpeg2PackZero : kTypeMpeg2PackEarly;
   }
-  if ((b4 >> 5) == 0x1) {
+  if (mpeg::isMpeg1PackByte(b4)) {
     const std::int64_t c = mpeg1PackClock(s);
     if (c < 0) return kTypeNone;
     return c == 0 ? kTypeMpeg1PackZero : kTypeMpeg1PackLater;
@@ -129,19 +126,19 @@ template <std::size_t N>
 [[nodiscard]] bool classifyContainers(Bytes s, std::uint8_t& code, std::uint8_t& tentative) {
   switch (u8At(s, 0)) {
     case 'R':
-      if (bytesEqual(s, 0, "RIFF")) {
+      if (bytesEqual(s, 0, riff::kRiffId)) {
         code = riffFormCode(s);
         return true;
       }
       return false;
     case 0x30:
-      if (magicAt(s, 0, kAsfHeaderGuid)) {
-        code = magicAt(s, 30, kAsfFilePropertiesGuid) ? kTypeAsfDeclared : kTypeAsfObjects;
+      if (magicAt(s, 0, asf::kHeaderObject)) {
+        code = magicAt(s, asf::kFilePropertiesOffset, asf::kFilePropertiesObject) ? kTypeAsfDeclared : kTypeAsfObjects;
         return true;
       }
       return false;
     case 0x00:
-      if (u8At(s, 1) == 0 && bytesEqual(s, 4, "ftyp")) {
+      if (u8At(s, 1) == 0 && bytesEqual(s, iso_media::kTypeOffset, iso_media::kFileTypeBox)) {
         code = isoMediaCode(s);
         return true;
       }
@@ -155,15 +152,19 @@ template <std::size_t N>
 // ---- test 10: transport stream in 192-byte packets ---------------------------------------
 
 [[nodiscard]] bool isTsStep(std::uint32_t from, std::uint32_t to) {
-  const std::uint32_t d = (to - from) & 0x3FFFFFFFu;
-  return d >= 1 && d <= kTsMaxStep;
+  const std::uint32_t d = (to - from) & mpeg::kArrivalTimeMask;
+  return d >= 1 && d <= mpeg::kMaxArrivalStep;
 }
 
 [[nodiscard]] bool classifyTs192(Bytes s, std::uint8_t& code) {
-  if (u8At(s, 4) != 0x47 || u8At(s, 196) != 0x47 || u8At(s, 388) != 0x47) return false;
+  using namespace mpeg;
+  constexpr std::size_t kUnit = kTimestampedUnitBytes;
+  if (u8At(s, kUnitSyncOffset) != kSyncByte || u8At(s, kUnit + kUnitSyncOffset) != kSyncByte ||
+      u8At(s, 2 * kUnit + kUnitSyncOffset) != kSyncByte)
+    return false;
   const std::uint32_t t0 = be32(s, 0);
-  const std::uint32_t t1 = be32(s, 192);
-  const std::uint32_t t2 = be32(s, 384);
+  const std::uint32_t t1 = be32(s, kUnit);
+  const std::uint32_t t2 = be32(s, 2 * kUnit);
   if (!isTsStep(t0, t1) || !isTsStep(t1, t2)) return false;
   code = t0 == 0 ? kTypeTs192Zero : kTypeTs192Later;
   return true;
@@ -221,11 +222,14 @@ template <std::size_t N>
     return true;
   };
   switch (u8At(s, 0)) {
-    case 0x47:
-      if (u8At(s, 188) == 0x47 && u8At(s, 376) == 0x47 && u8At(s, 1) != 0x47 && u8At(s, 189) != 0x47 &&
-          u8At(s, 377) != 0x47)
+    case mpeg::kSyncByte: {
+      constexpr std::size_t kPacket = mpeg::kPacketBytes;
+      constexpr std::uint8_t kSync = mpeg::kSyncByte;
+      if (u8At(s, kPacket) == kSync && u8At(s, 2 * kPacket) == kSync && u8At(s, 1) != kSync &&
+          u8At(s, kPacket + 1) != kSync && u8At(s, 2 * kPacket + 1) != kSync)
         return decide(kTypeTs188);
       return false;
+    }
     case 0x89:
       return be32(s, 0) == png::kMagic && decide(kTypePng);
     case 'I':
