@@ -86,7 +86,9 @@ std::string shellQuoted(const std::string& text) {
 // How to retry the unreadable sectors (or finish a partial image) with ddrescue.
 std::string ddrescueHint(const ScanState& state, const BackupOptions& o, const std::string& mapFile) {
   const std::int64_t bps = state.geometry.bytesPerSector;
-  return "to retry with GNU ddrescue: ddrescue -d -r3 -i " + std::to_string(state.scanStartSector * bps) + " -o 0 -s " +
+  // Direct access (-d) bypasses the kernel's cache and read-ahead on a failing device.
+  const bool device = state.sourceHandle->kind() != SourceKind::ImageFile;
+  return std::string("to retry with GNU ddrescue: ddrescue ") + (device ? "-d " : "") + "-r3 -i " + std::to_string(state.scanStartSector * bps) + " -o 0 -s " +
          std::to_string(state.scanLength * bps) + " " + shellQuoted(o.source) + " " + shellQuoted(o.image) + " " +
          shellQuoted(mapFile);
 }
