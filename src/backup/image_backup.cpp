@@ -133,6 +133,19 @@ void noteWriteError(BackupSummary& summary, platform::OsError error) {
   summary.writeError = std::move(error);
 }
 
+void forgetUnreadableFrom(BackupSummary& summary, std::int64_t s) {
+  auto& runs = summary.unreadableRuns;
+  while (!runs.empty() && runs.back().first + runs.back().count > s) {
+    const std::int64_t keep = std::max<std::int64_t>(0, s - runs.back().first);
+    summary.sectorsUnreadable -= runs.back().count - keep;
+    if (keep > 0) {
+      runs.back().count = keep;
+      break;
+    }
+    runs.pop_back();
+  }
+}
+
 // The copy loop. Returns the bytes written to the image.
 std::uint64_t copyRange(ScanState& state, FrontEnd& frontEnd, platform::PendingOutputFile& image,
                         BackupSummary& summary) {
@@ -158,6 +171,7 @@ std::uint64_t copyRange(ScanState& state, FrontEnd& frontEnd, platform::PendingO
     reader.read(cur, n, bytes);
     if (auto ok = image.write(bytes); !ok) {
       noteWriteError(summary, ok.error());
+      forgetUnreadableFrom(summary, cur);  // that block is not in the image
       break;
     }
     written += bytes.size();

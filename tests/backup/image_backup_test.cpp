@@ -217,6 +217,7 @@ struct TmpfsBackupTest : BackupTest {
 
 TEST_F(TmpfsBackupTest, AFullOutputDiskStopsTheCopy) {
   openMemory(6144);  // 3 MiB: fits at first, then a 2.5 MiB file takes the space
+  source->failReadsIn(3000 * 512, 512);  // in the block that cannot be written
   for (bool answerDelete : {true, false}) {
     AskingFrontEnd fe;
     fe.answerDelete = answerDelete;
@@ -228,7 +229,10 @@ TEST_F(TmpfsBackupTest, AFullOutputDiskStopsTheCopy) {
     EXPECT_EQ(fe.questions, 1);
     EXPECT_EQ(fs::exists(mountPoint / "out.img"), !answerDelete);
     if (!answerDelete) {
-      EXPECT_EQ(fs::file_size(mountPoint / "out.img") % (1 << 20), 0u);
+      EXPECT_EQ(fs::file_size(mountPoint / "out.img"), 1u << 20);  // whole blocks only
+      EXPECT_EQ(s.sectorsUnreadable, 0);  // the bad sector did not get into the image
+      EXPECT_NE(test::commandOutput("cat " + test::quoted(mountPoint / "out.img.map")).find("0x00100000  0x00200000  ?"),
+                std::string::npos);
     }
     fs::remove(mountPoint / "filler");
     EXPECT_EQ(std::distance(fs::directory_iterator(mountPoint), {}), answerDelete ? 0 : 2);  // image and map
