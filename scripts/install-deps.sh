@@ -10,6 +10,8 @@ packages=(
   dosfstools mtools exfatprogs ntfs-3g sleuthkit e2fsprogs
   # FUSE file systems, to check that the rescue never writes through a mount of its source.
   fusefat
+  # GNU ddrescue, to check that its mapfiles of unreadable sectors read back.
+  gddrescue
   zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
   # Reads the compound files the tests write, to prove them well formed.
   python3-olefile

@@ -12,8 +12,20 @@ int refusalTextEntry(ScanRefusal refusal) {
     case ScanRefusal::BadRange: return 23;
     case ScanRefusal::BadSectorSize: return 63;
     case ScanRefusal::NoMemory: return 88;
+    case ScanRefusal::ImageIsSource: return 36;
+    case ScanRefusal::NoSpace: return 40;
+    case ScanRefusal::ImageNotAFile:
+    case ScanRefusal::ImageExists: return 0;
   }
   return 0;
+}
+
+int backupRefusalTextEntry(ScanRefusal refusal) {
+  switch (refusal) {
+    case ScanRefusal::BadRange: return 35;
+    case ScanRefusal::OutputOnSource: return 36;
+    default: return refusalTextEntry(refusal);
+  }
 }
 
 }  // namespace vellumark

@@ -32,6 +32,7 @@ int captionFor(ScanPhase phase) {
     case ScanPhase::MarkingAllocated: return 87;
     case ScanPhase::FirstPass: return 49;
     case ScanPhase::Estimating: return 10;
+    case ScanPhase::Backup: return 37;
     default: return 24;
   }
 }
@@ -58,10 +59,14 @@ std::string TerminalFrontEnd::progressLine(const ProgressReport& r) {
     phaseStart_ = now;
     phaseStartDone_ = r.done;
   }
+  const bool backup = r.phase == ScanPhase::Backup;
   std::string line = std::string(uiText(captionFor(r.phase))) + "  ";
   line += std::string(uiText(r.phase == ScanPhase::FirstPass ? 50 : 41)) + std::to_string(r.sector);
-  line += "  " + std::string(uiText(r.phase == ScanPhase::FirstPass ? 51 : 65)) + formatPercent(r.total, r.done);
-  if (r.phase == ScanPhase::FirstPass) {
+  line += "  " + std::string(uiText(r.phase == ScanPhase::FirstPass ? 51 : backup ? 42 : 65)) +
+          formatPercent(r.total, r.done);
+  if (backup) {
+    if (r.unreadable > 0) line += "  " + std::string(uiText(43)) + std::to_string(r.unreadable);
+  } else if (r.phase == ScanPhase::FirstPass) {
     line += "  " + std::string(uiText(52)) + std::to_string(r.documentCandidates) + " (" +
             std::to_string(r.candidates) + " candidates)";
   } else {
@@ -70,7 +75,7 @@ std::string TerminalFrontEnd::progressLine(const ProgressReport& r) {
   const double seconds = std::chrono::duration<double>(now - phaseStart_).count();
   const double rate = seconds > 0.5 ? static_cast<double>(r.done - phaseStartDone_) / seconds : 0.0;
   if (rate > 0) {
-    if (r.phase == ScanPhase::FirstPass) {
+    if (r.phase == ScanPhase::FirstPass || backup) {
       const double mibPerSecond = rate * state_.geometry.bytesPerSector / (1024.0 * 1024.0);
       char buf[32];
       std::snprintf(buf, sizeof buf, "  %.1f MiB/s", mibPerSecond);

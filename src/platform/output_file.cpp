@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,15 +33,14 @@ void forgetUnfinished(const std::string& path) {
   if (gHasUnfinished.load() && path == gUnfinishedPath) gHasUnfinished.store(false);
 }
 
-// The folder part of a path ("." when it has none).
+}  // namespace
+
 std::string folderOf(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-}  // namespace
 
 PendingOutputFile::PendingOutputFile(PendingOutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), tempPath_(std::move(other.tempPath_)) {
@@ -81,6 +81,13 @@ Expected<bool> PendingOutputFile::write(std::span<const std::uint8_t> data) {
     if (n == 0) return OsError{EIO, "write " + tempPath_};
     done += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+Expected<bool> PendingOutputFile::truncate(std::uint64_t bytes) {
+  if (fd_ < 0) return OsError{EBADF, "truncate " + tempPath_};
+  if (::ftruncate(fd_, static_cast<off_t>(bytes)) != 0) return OsError{errno, "truncate " + tempPath_};
+  if (::lseek(fd_, static_cast<off_t>(bytes), SEEK_SET) < 0) return OsError{errno, "seek in " + tempPath_};
   return true;
 }
 
@@ -153,6 +160,29 @@ Expected<bool> makeDirectory(const std::string& path) {
   struct stat st {};
   if (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
   return OsError{errno, "create folder " + path};
+}
+
+bool isOutOfSpace(const OsError& error) { return error.code == ENOSPC || error.code == EDQUOT; }
+
+std::optional<std::uint64_t> availableBytes(const std::string& folder) {
+  struct statvfs fs {};
+  if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+ExistingPath inspectPath(const std::string& path) {
+  struct stat st {};
+  ExistingPath facts;
+  if (::stat(path.c_str(), &st) != 0) {
+    // A dangling link still occupies the name.
+    facts.exists = ::lstat(path.c_str(), &st) == 0;
+    return facts;
+  }
+  facts.exists = true;
+  facts.regularFile = S_ISREG(st.st_mode);
+  facts.device = static_cast<std::uint64_t>(st.st_dev);
+  facts.inode = static_cast<std::uint64_t>(st.st_ino);
+  return facts;
 }
 
 }  // namespace vellumark::platform

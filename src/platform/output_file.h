@@ -7,6 +7,7 @@
 // never leaves a partial file under the final name.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -28,8 +29,12 @@ class PendingOutputFile {
   [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
   [[nodiscard]] const std::string& temporaryPath() const { return tempPath_; }
 
-  // Appends all of data, retrying short writes and EINTR.
+  // Appends all of data, retrying short writes and EINTR. After a failure part of data may
+  // have been written; truncate puts the file back to a known length.
   [[nodiscard]] Expected<bool> write(std::span<const std::uint8_t> data);
+
+  // Cuts the file to `bytes` bytes and places the next write there.
+  [[nodiscard]] Expected<bool> truncate(std::uint64_t bytes);
 
   // Flushes to disk, closes and renames to finalPath, replacing a file of that name
   // (read-only or not). After a failure the temporary file is gone.
@@ -65,5 +70,24 @@ void removeUnfinishedOutputFile() noexcept;
 
 // Creates a folder (one level) unless a folder of that name is already there.
 [[nodiscard]] Expected<bool> makeDirectory(const std::string& path);
+
+// True when a write failed because the file system (or the user's quota) is full.
+[[nodiscard]] bool isOutOfSpace(const OsError& error);
+
+// Bytes an unprivileged writer may still store in the file system holding folder; empty
+// when that cannot be learnt.
+[[nodiscard]] std::optional<std::uint64_t> availableBytes(const std::string& folder);
+
+// What a path an output file is about to take names now (following links).
+struct ExistingPath {
+  bool exists = false;
+  bool regularFile = false;
+  std::uint64_t device = 0;  // st_dev and st_ino, to recognise a file already open elsewhere
+  std::uint64_t inode = 0;
+};
+[[nodiscard]] ExistingPath inspectPath(const std::string& path);
+
+// The folder part of a path ("." when it has none, "/" for files in the root).
+[[nodiscard]] std::string folderOf(const std::string& path);
 
 }  // namespace vellumark::platform

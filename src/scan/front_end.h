@@ -9,7 +9,7 @@
 
 namespace vellumark {
 
-enum class ScanPhase { Idle, MarkingAllocated, FirstPass, Estimating, SecondPass, FinalSweep, Done };
+enum class ScanPhase { Idle, MarkingAllocated, FirstPass, Estimating, SecondPass, FinalSweep, Done, Backup };
 
 // Everything a progress display may show; which fields matter depends on the phase.
 struct ProgressReport {
@@ -21,6 +21,7 @@ struct ProgressReport {
   std::uint32_t candidates = 0;
   std::uint32_t recovered = 0;
   std::int64_t carveStartSector = -1; // second pass: the candidate being carved
+  std::int64_t unreadable = 0;        // backup: sectors that could not be read
 };
 
 enum class SaveFailureChoice { Abort, Retry, Ignore };
@@ -37,6 +38,9 @@ class FrontEnd {
   virtual void pump() {}
   // A recovered file could not be written. fileName is the full path; reason the OS's text.
   virtual SaveFailureChoice askSaveFailed(std::string_view fileName, std::string_view reason) = 0;
+  // A backup image did not get finished (Cancel, or the output disk is full): true to delete
+  // it (entry 44), false to keep the partial image under its name.
+  virtual bool deletePartialImage(std::string_view /*imagePath*/) { return true; }
 };
 
 // A front end that shows nothing and ignores failed saves; for tools and tests.
