@@ -226,6 +226,9 @@ void warnAbandoned(TerminalFrontEnd& frontEnd, const ScanSummary& s) {
 
 int exitStatusFor(const ScanSummary& s, int interruptedStatus) {
   if (interruptedStatus != 0) return interruptedStatus;
+  // A document that could not be held in memory is a rescue left undone.
+  for (const AbandonedCarve& a : s.rejections.abandoned)
+    if (a.unreadableSector < 0 && (a.typeCode == kTypeOle2 || a.typeCode == kTypeOoxml)) return kExitFailure;
   if (s.stopped || s.saveFailures > 0) return kExitFailure;
   return kExitOk;
 }
@@ -308,7 +311,7 @@ int runRescue(const RescueOptions& o) {
     printJson(state, request, summary, frontEnd.interrupted());
   else
     printSummary(state, summary, o.keepDamaged);
-  return exitStatusFor(summary, frontEnd.interrupted() ? interrupts.exitStatus() : 0);
+  return exitStatusFor(summary, frontEnd.interrupted() || interrupts.presses() > 0 ? interrupts.exitStatus() : 0);
 }
 
 }  // namespace

@@ -16,8 +16,9 @@ platform::Expected<std::unique_ptr<SectorSource>> openFileSource(const std::stri
 
 platform::Expected<std::size_t> MemorySource::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) {
   ++readCalls_;
-  if (badLength_ > 0 && offset < badStart_ + badLength_ && offset + buffer.size() > badStart_)
-    return platform::OsError{EIO, "read at byte " + std::to_string(offset)};
+  for (const BadRange& bad : bad_)
+    if (bad.length > 0 && offset < bad.start + bad.length && offset + buffer.size() > bad.start)
+      return platform::OsError{EIO, "read at byte " + std::to_string(offset)};
   if (offset >= bytes_.size()) return std::size_t{0};
   std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
   std::memcpy(buffer.data(), bytes_.data() + offset, n);

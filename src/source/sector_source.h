@@ -65,16 +65,19 @@ class MemorySource final : public SectorSource {
   SourceKind kind() const override { return kind_; }
 
   std::vector<std::uint8_t>& bytes() { return bytes_; }
-  // Any read touching [offset, offset + length) fails with EIO.
-  void failReadsIn(std::uint64_t offset, std::uint64_t length) { badStart_ = offset; badLength_ = length; }
+  // Any read touching [offset, offset + length) fails with EIO; each call adds a range.
+  void failReadsIn(std::uint64_t offset, std::uint64_t length) { bad_.push_back({offset, length}); }
   std::size_t readCalls() const { return readCalls_; }
 
  private:
   std::vector<std::uint8_t> bytes_;
   std::uint32_t sectorSize_;
   SourceKind kind_;
-  std::uint64_t badStart_ = 0;
-  std::uint64_t badLength_ = 0;
+  struct BadRange {
+    std::uint64_t start;
+    std::uint64_t length;
+  };
+  std::vector<BadRange> bad_;
   std::size_t readCalls_ = 0;
 };
 
