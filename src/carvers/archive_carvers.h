@@ -1,7 +1,7 @@
 #pragma once
-// Tracers for archives and drawings: they claim the sectors of RAR, cabinet and 7-Zip
-// archives and of CorelDRAW drawings in RIFF form so that the documents are assembled
-// around them. They write nothing.
+// Tracers for archives and drawings: they claim the sectors of ZIP, RAR, cabinet and 7-Zip
+// archives and of CorelDRAW drawings so that the documents are assembled around them. They
+// write nothing, but for a ZIP archive that is a document package.
 
 #include <cstdint>
 
@@ -20,5 +20,12 @@ void carve7z(CarveContext& ctx, std::int64_t startOffset);
 
 // Claims the length of the drawing's RIFF chunk.
 void carveCdrRiff(CarveContext& ctx, std::int64_t startOffset);
+
+// Walks the ZIP records to the end record, long members claimed unread; an archive that is a
+// document package of a chosen family is checked and saved as the package carver saves it.
+void carveZip(CarveContext& ctx, std::int64_t startOffset);
+
+// The same walk for a drawing in ZIP form, which must reach its end record.
+void carveCdrZip(CarveContext& ctx, std::int64_t startOffset);
 
 }  // namespace vellumark

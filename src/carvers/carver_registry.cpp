@@ -43,9 +43,10 @@ constexpr CarverEntry kCarvers[] = {
     {kTypeCab, carveCab, nullptr},
     {kType7z, carve7z, nullptr},
     {kTypeCdrRiff, carveCdrRiff, nullptr},
-    // A package whose first entry is not "[Content_Types].xml" is classified as a plain ZIP;
-    // the package carver takes those too, tracing (and claiming) the ones that are no document.
-    {kTypeZip, carveOoxml, nullptr},
+    // A package whose first entry is not "[Content_Types].xml" is classified as a plain ZIP:
+    // the archive tracer saves those that are documents.
+    {kTypeZip, carveZip, nullptr},
+    {kTypeCdrZip, carveCdrZip, nullptr},
     {kTypeAvi, carveRiff, nullptr},
     {kTypeWave, carveRiff, nullptr},
     {kTypeAcon, carveRiff, nullptr},

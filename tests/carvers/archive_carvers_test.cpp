@@ -219,6 +219,46 @@ TEST(ClaimOnlyCarvers, RealArchivesFrom7zAndGcab) {
   }
 }
 
+// ---- ZIP archives and drawings ------------------------------------------------------------
+
+std::vector<std::uint8_t> noiseText(std::size_t bytes, std::uint32_t seed) {
+  ImageBuilder b(bytes / 512 + 1);
+  b.fillRandom(0, b.bytes().size(), seed);
+  b.bytes().resize(bytes);
+  return b.bytes();
+}
+
+TEST(ZipCarvers, ArchivesAreTracedToTheirEndRecordWithLongMembersUnread) {
+  const auto big = noiseText(12'000'000, 4);
+  const auto archive = test::makeZip({{"photo.raw", std::string(big.begin(), big.end())}, {"notes.txt", "n"}}, "comment");
+  EXPECT_EQ(trace(archive, carveZip, 512, 40), expectedClaims(archive.size()));
+  EXPECT_EQ(trace(archive, carveCdrZip, 512, 40), expectedClaims(archive.size()));
+}
+
+TEST(ZipCarvers, UnknownBytesEndAnArchiveOnlyPastItsFirstHundredBytes) {
+  auto archive = test::makeZip({{"a.txt", std::string(130, 'a')}});
+  archive.resize(30 + 5 + 130);  // the first record only: unknown bytes follow at 165
+  archive.resize(2000, 0x77);
+  EXPECT_EQ(trace(archive, carveZip), expectedClaims(165));
+  EXPECT_TRUE(trace(archive, carveCdrZip).empty()) << "a drawing must reach its end record";
+  auto shortOne = test::makeZip({{"a.txt", "abc"}});
+  shortOne.resize(38);
+  shortOne.resize(2000, 0x77);
+  EXPECT_TRUE(trace(shortOne, carveZip).empty()) << "unknown bytes at 38";
+}
+
+TEST(ZipCarvers, RealArchivesFromZip) {
+  if (!test::haveProgram("zip")) GTEST_SKIP() << "zip is not installed";
+  TempDir dir;
+  test::writeFileBytes(dir / "noise.bin", noiseText(300'000, 8));
+  test::writeFileBytes(dir / "text.txt", bytesOf(std::string(50'000, 't')));
+  const auto archive = made("cd '" + dir.path().string() + "' && zip -q a.zip noise.bin text.txt", dir / "a.zip");
+  ASSERT_FALSE(archive.empty());
+  EXPECT_EQ(trace(archive, carveZip), expectedClaims(archive.size()));
+  const auto piped = made("cd '" + dir.path().string() + "' && zip -q - noise.bin text.txt > b.zip", dir / "b.zip");
+  EXPECT_EQ(trace(piped, carveZip), expectedClaims(piped.size())) << "data descriptors";
+}
+
 // ---- documents written around them ------------------------------------------------------
 
 std::vector<std::uint8_t> corpusFile(const std::string& name) {
@@ -274,6 +314,7 @@ TEST(DocumentsAroundArchives, ComeBackWhole) {
   TempDir dir;
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> others;
   others.emplace_back("rar", rarArchive(30'000));
+  others.emplace_back("zip", test::makeZip({{"a.bin", std::string(20'000, 'z')}, {"b.txt", "b"}}));
   std::string pdf = pdfTail("\n");
   std::string stream;
   for (int line = 0; line < 300; ++line) stream += "BT /F1 12 Tf 72 " + std::to_string(line) + " Td (Line) Tj ET\n";

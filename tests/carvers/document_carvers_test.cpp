@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "carvers/carver_registry.h"
+#include "carvers/archive_carvers.h"
 #include "carvers/ole2_carver.h"
 #include "carvers/ooxml_carver.h"
 #include "carvers/recovered_output.h"
@@ -419,7 +420,7 @@ TEST(OoxmlCarver, HostileRecordsFailAndReleaseEverything) {
 TEST(CarverRegistry, DocumentCarversArePluggedInForTheirCodes) {
   EXPECT_EQ(mainPassCarver(kTypeOle2), &carveOle2);
   EXPECT_EQ(mainPassCarver(kTypeOoxml), &carveOoxml);
-  EXPECT_EQ(mainPassCarver(kTypeZip), &carveOoxml);  // packages whose first entry is another
+  EXPECT_EQ(mainPassCarver(kTypeZip), &vellumark::carveZip);  // saves packages whose first entry is another
   EXPECT_EQ(finalSweepCarver(kTypeOle2), nullptr);
   EXPECT_EQ(mainPassCarver(kTypeNone), nullptr);
 }
