@@ -17,6 +17,7 @@ namespace {
 struct MapOptions {
   std::string source;
   bool summary = false;
+  int partition = 0;
 };
 
 // Collects output and writes it to stdout in large pieces.
@@ -62,7 +63,7 @@ void forEachMarkedRun(const UsedSectorMap& map, Emit&& emit) {
 
 int runMap(const MapOptions& opt) {
   ScanState state;
-  if (!openForCommand(state, opt.source)) return kExitFailure;
+  if (!openForCommand(state, opt.source, opt.partition)) return kExitFailure;
   const VolumeGeometry& geo = state.detectedGeometry;
   if (geo.lastSector < 0) {
     std::cerr << "vellumark-cli: " << opt.source << " holds no whole sector\n";
@@ -103,6 +104,7 @@ void addMapCommand(CLI::App& app, int& exitCode) {
       "map", "List the sectors of SOURCE that its file system says are allocated (FIRST-LAST runs, then totals)");
   cmd->add_option("source", opt->source, "Block device or image file")->required();
   cmd->add_flag("--summary", opt->summary, "Print the totals only");
+  addPartitionOption(*cmd, opt->partition);
   cmd->callback([opt, &exitCode] { exitCode = runMap(*opt); });
 }
 

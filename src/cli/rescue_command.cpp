@@ -35,6 +35,7 @@ struct RescueOptions {
   bool quiet = false;
   bool json = false;
   bool verbose = false;
+  int partition = 0;
 };
 
 // A refusal: the message on stderr and the exit status.
@@ -179,7 +180,7 @@ int runRescue(const RescueOptions& o) {
   if (!flags) return refuse("unknown --types '" + o.types + "' (a comma-separated list of doc, xls, ppt)", kExitBadInput);
 
   ScanState state;
-  if (!openForCommand(state, o.source)) return kExitFailure;
+  if (!openForCommand(state, o.source, o.partition)) return kExitFailure;
   state.typeFlags = *flags;
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
@@ -252,6 +253,7 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
   cmd->add_option("--on-save-error", options->onSaveError, "When a file cannot be saved and no one can be asked")
       ->check(CLI::IsMember({"abort", "ignore"}))
       ->capture_default_str();
+  addPartitionOption(*cmd, options->partition);
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");
