@@ -17,5 +17,6 @@ void addViewCommand(CLI::App& app, int& exitCode);
 void addClassifyCommand(CLI::App& app, int& exitCode);
 void addMapCommand(CLI::App& app, int& exitCode);
 void addRescueCommand(CLI::App& app, int& exitCode);
+void addDevicesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace vellumark::cli
