@@ -15,7 +15,7 @@ constexpr std::uint32_t kMaxSectorBytes = 4096;
 
 Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
     : ctx_(ctx),
-      settings_(ctx.settings.current()),
+      settings_(ctx.settings.current(startOffset)),
       startOffset_(startOffset),
       startSector_(0),
       bytesPerSector_(settings_.bytesPerSector),

@@ -185,8 +185,9 @@ int runRescue(const RescueOptions& o) {
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
   if (int status = applySelections(state, o, lists); status != 0) return status;
-  if (o.freeSpace && state.detectedGeometry.fsType == kFsUnknown)
-    return refuse("--free-space needs a recognised file system on the source", kExitBadInput);
+  // A whole disk has no file system of its own, but its partitions may.
+  if (o.freeSpace && state.detectedGeometry.fsType == kFsUnknown && scanRegions(state).empty())
+    return refuse("--free-space needs a recognised file system on the source or in its partitions", kExitBadInput);
 
   ScanRequest request;
   request.outputFolder = o.outputFolder;

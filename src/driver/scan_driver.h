@@ -13,6 +13,7 @@
 #include "carvers/carve_context.h"
 #include "driver/carve_services.h"
 #include "driver/scan_refusal.h"
+#include "driver/scan_regions.h"
 #include "scan/allocated_space.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"

@@ -17,18 +17,19 @@ void Walk::refresh() {
 
 bool Walk::readExact(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (!state.sourceHandle) return false;
-  auto got = state.sourceHandle->readAt(offset, out);
+  if (offset > UINT64_MAX - byteBase) return false;
+  auto got = state.sourceHandle->readAt(byteBase + offset, out);
   return got && *got == out.size();
 }
 
 void Walk::markSectors(std::int64_t first, std::int64_t count) {
   if (first < 0 || count <= 0 || first > geo.lastSector) return;
   count = std::min(count, geo.lastSector - first + 1);
-  state.usedSectorMap.markSectorRun(count, first);
+  state.usedSectorMap.markSectorRun(count, sectorBase + first);
 }
 
 void BitmapMarker::markRun(std::int64_t first, std::int64_t count) {
-  if (first <= last_) map_.markSectorRun(std::min(count, last_ - first + 1), first);
+  if (first <= last_) map_.markSectorRun(std::min(count, last_ - first + 1), base_ + first);
 }
 
 void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
@@ -40,7 +41,7 @@ void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (b == 0xFF && cursor_ + byteSectors <= last_ + 1) {
-      map_.markSectorRun(byteSectors, cursor_);
+      map_.markSectorRun(byteSectors, base_ + cursor_);
       cursor_ += byteSectors;
       continue;
     }
