@@ -8,6 +8,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "driver/scan_regions.h"
 #include "scan/allocated_space.h"
 
 namespace vellumark::cli {
@@ -74,7 +75,10 @@ int runMap(const MapOptions& opt) {
     return kExitFailure;
   }
   SilentFrontEnd frontEnd;
-  AllocatedSpaceResult result = markAllocatedSpace(state, frontEnd);
+  // A whole disk without a file system of its own: the allocation data of its partitions.
+  const std::vector<ScanRegion> regions = scanRegions(state);
+  AllocatedSpaceResult result =
+      regions.empty() ? markAllocatedSpace(state, frontEnd) : markAllocatedRegions(state, frontEnd, regions);
   if (result.cancelled) return kExitInterrupted;
   if (!result.ok) {
     std::cerr << "vellumark-cli: cannot read the allocation data of " << opt.source << " ("
