@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <random>
 #include <sstream>
 
 #include "source/partition_table.h"
@@ -196,6 +197,27 @@ TEST(PartitionTable, EntryCountsNearTwoToTheThirtyTwoAreRefused) {
   ImageBuilder b = mbrDisk();
   putGptHeader(b, 2, 0x80000000u, 0);
   EXPECT_TRUE(readImage(b.bytes()).partitions.empty());
+}
+
+TEST(PartitionTable, RandomTablesEndCleanly) {
+  std::mt19937 rng(16);
+  for (int round = 0; round < 300; ++round) {
+    ImageBuilder b(1024);
+    b.fillRandom(0, 64 * 512, static_cast<std::uint32_t>(round));
+    for (int slot = 0; slot < 4; ++slot) {
+      const std::uint8_t type = std::array<std::uint8_t, 4>{0x05, 0x0F, 0x0C, 0xEE}[rng() % 4];
+      putMbrEntry(b, 0, slot, type, static_cast<std::uint32_t>(rng() % 1200), static_cast<std::uint32_t>(rng()));
+      b.putBytes(446 + static_cast<std::uint64_t>(slot) * 16, std::vector<std::uint8_t>{0x00});
+    }
+    for (int i = 0; i < 20; ++i) {  // extended boot records pointing anywhere
+      const std::uint64_t at = rng() % 1024;
+      putMbrEntry(b, at, 0, 0x83, static_cast<std::uint32_t>(rng()), static_cast<std::uint32_t>(rng()));
+      putMbrEntry(b, at, 1, 0x05, static_cast<std::uint32_t>(rng() % 1024), static_cast<std::uint32_t>(rng()));
+    }
+    if (round % 2 == 0) putGptHeader(b, rng() % 512, 128 * (1 + rng() % 4), static_cast<std::uint32_t>(rng()));
+    const PartitionTable table = readImage(b.bytes());
+    EXPECT_LE(table.partitions.size(), 4u + kMaxLogicalPartitions + 2048u);
+  }
 }
 
 TEST(PartitionTable, TruncatedAndEmptyInputsGiveNoTable) {
