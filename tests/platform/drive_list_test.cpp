@@ -32,12 +32,6 @@ TEST(DriveList, FormatDiskSize) {
   EXPECT_EQ(formatDiskSize(~0ull), "17179869184.00GB");  // no overflow at the top
 }
 
-TEST(DriveList, ModelText) {
-  EXPECT_EQ(diskModelText("ATA", "Samsung SSD"), " ATA Samsung SSD");
-  EXPECT_EQ(diskModelText("", "Cruzer"), " Cruzer");
-  EXPECT_EQ(diskModelText("ACME", ""), "");
-}
-
 TEST(DriveList, DisksOfTheFakeMachine) {
   const DriveLists lists = listDrives(fakeView());
   std::vector<std::string> paths;
