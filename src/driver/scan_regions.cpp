@@ -65,6 +65,7 @@ const ScanRegion* ScanLayout::regionOf(std::int64_t s) const {
 }
 
 std::int64_t ScanLayout::nextExamined(std::int64_t s) const {
+  if (regions_.empty()) return firstSectorsOnly_ ? nextInPhase(s, phase_, spc_) : s;
   for (;;) {
     const ScanRegion* r = regionOf(s);
     if (r == nullptr) return firstSectorsOnly_ ? nextInPhase(s, phase_, spc_) : s;

@@ -44,6 +44,10 @@ platform::Expected<std::size_t> SliceSource::readAt(std::uint64_t offset, std::s
 
 platform::Expected<bool> openPartition(SourceFields& fields, int number) {
   if (!fields.isOpen()) return platform::OsError{0, "no source is open"};
+  // A volume's boot sector is no partition table, whatever its boot code looks like.
+  if (fields.detectedGeometry.fsType != kFsUnknown)
+    return platform::OsError{0, fields.sourceName + " is a " + std::string(fsTypeName(fields.detectedGeometry.fsType)) +
+                                    " volume, not a partitioned disk"};
   const DiskLayout layout = examineDisk(*fields.sourceHandle);
   if (layout.table.scheme == PartitionScheme::None)
     return platform::OsError{0, fields.sourceName + " has no partition table"};

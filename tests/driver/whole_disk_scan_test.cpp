@@ -176,6 +176,9 @@ TEST_F(WholeDiskScan, OnePartitionIsScannedAsAVolume) {
   const std::string text = cli("rescue --quiet --partition 3 " + quoted(disk_) + " -o " + quoted(dir_) + " 2>&1", &status);
   EXPECT_NE(status, 0);
   EXPECT_NE(text.find("has no partition 3"), std::string::npos) << text;
+  // A volume has no partitions, whatever its boot code looks like.
+  const std::string fat = (dir_ / "fat.img").string();
+  EXPECT_NE(cli("info --partition 1 '" + fat + "' 2>&1", &status).find("is a FAT32 volume"), std::string::npos);
 }
 
 }  // namespace
