@@ -4,10 +4,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang
-  zlib1g-dev libjpeg62-turbo-dev
+  zlib1g-dev libjpeg62-turbo-dev libewf-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Tools the tests use to make real file systems and real files of many formats.
   dosfstools mtools exfatprogs ntfs-3g sleuthkit e2fsprogs
+  # Partition tables and forensic images for the whole-disk tests.
+  fdisk gdisk ewf-tools
   # FUSE file systems, to check that the rescue never writes through a mount of its source.
   fusefat
   # GNU ddrescue, to check that its mapfiles of unreadable sectors read back.

@@ -34,7 +34,9 @@ struct CarveSettings {
 class CarveSettingsSource {
  public:
   virtual ~CarveSettingsSource() = default;
-  [[nodiscard]] virtual CarveSettings current() const = 0;
+  // The settings for a carve that begins at byte startOffset: the cluster geometry is that of
+  // the part of the source the carve starts in (a partition of a whole disk has its own).
+  [[nodiscard]] virtual CarveSettings current(std::int64_t startOffset) const = 0;
 };
 
 class CarveReader {

@@ -21,7 +21,7 @@ thread_local platform::GrowableBuffer tSpareBuffer;
 
 Carve::Carve(CarveContext& ctx, std::int64_t startOffset)
     : ctx_(ctx),
-      settings_(ctx.settings.current()),
+      settings_(ctx.settings.current(startOffset)),
       startOffset_(startOffset),
       startSector_(0),
       bytesPerSector_(settings_.bytesPerSector),

@@ -1,5 +1,7 @@
 #include "cli/cli_support.h"
 
+#include "source/disk_partitions.h"
+
 #include <unistd.h>
 
 #include <charconv>
@@ -8,11 +10,23 @@
 
 namespace vellumark::cli {
 
-bool openForCommand(ScanState& state, const std::string& path) {
+bool openForCommand(ScanState& state, const std::string& path, int partition) {
   auto opened = openScanSource(state, path);
-  if (opened) return true;
-  std::cerr << "vellumark-cli: cannot open " << path << ": " << opened.error().message() << "\n";
+  if (!opened) {
+    std::cerr << "vellumark-cli: cannot open " << path << ": " << opened.error().message() << "\n";
+    return false;
+  }
+  if (partition <= 0) return true;
+  auto narrowed = openPartition(state, partition);
+  state.readWindow.invalidate();
+  if (narrowed) return true;
+  std::cerr << "vellumark-cli: " << narrowed.error().message() << "\n";
   return false;
+}
+
+void addPartitionOption(CLI::App& command, int& partition) {
+  command.add_option("--partition", partition, "Use partition N of the source's partition table as a volume")
+      ->check(CLI::PositiveNumber);
 }
 
 std::int64_t parseSectorNumber(std::string_view text) {

@@ -6,12 +6,18 @@
 #include <string>
 #include <string_view>
 
+#include <CLI/CLI.hpp>
+
 #include "scan/scan_state.h"
 
 namespace vellumark::cli {
 
 // Opens a source for a command; on failure prints one line on stderr and returns false.
-[[nodiscard]] bool openForCommand(ScanState& state, const std::string& path);
+// A partition number above 0 narrows the source to that partition of its partition table.
+[[nodiscard]] bool openForCommand(ScanState& state, const std::string& path, int partition = 0);
+
+// Adds the --partition option of the commands that read a volume.
+void addPartitionOption(CLI::App& command, int& partition);
 
 // A sector number typed by the user: signed 64-bit decimal, -1 when it is not a number.
 [[nodiscard]] std::int64_t parseSectorNumber(std::string_view text);

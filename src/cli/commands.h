@@ -18,5 +18,6 @@ void addClassifyCommand(CLI::App& app, int& exitCode);
 void addMapCommand(CLI::App& app, int& exitCode);
 void addRescueCommand(CLI::App& app, int& exitCode);
 void addBackupCommand(CLI::App& app, int& exitCode);
+void addDevicesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace vellumark::cli

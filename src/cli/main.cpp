@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   vellumark::cli::addMapCommand(app, exitCode);
   vellumark::cli::addRescueCommand(app, exitCode);
   vellumark::cli::addBackupCommand(app, exitCode);
+  vellumark::cli::addDevicesCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -8,6 +8,7 @@
 
 #include "cli/cli_support.h"
 #include "cli/commands.h"
+#include "driver/scan_regions.h"
 #include "scan/allocated_space.h"
 
 namespace vellumark::cli {
@@ -17,6 +18,7 @@ namespace {
 struct MapOptions {
   std::string source;
   bool summary = false;
+  int partition = 0;
 };
 
 // Collects output and writes it to stdout in large pieces.
@@ -62,7 +64,7 @@ void forEachMarkedRun(const UsedSectorMap& map, Emit&& emit) {
 
 int runMap(const MapOptions& opt) {
   ScanState state;
-  if (!openForCommand(state, opt.source)) return kExitFailure;
+  if (!openForCommand(state, opt.source, opt.partition)) return kExitFailure;
   const VolumeGeometry& geo = state.detectedGeometry;
   if (geo.lastSector < 0) {
     std::cerr << "vellumark-cli: " << opt.source << " holds no whole sector\n";
@@ -73,7 +75,10 @@ int runMap(const MapOptions& opt) {
     return kExitFailure;
   }
   SilentFrontEnd frontEnd;
-  AllocatedSpaceResult result = markAllocatedSpace(state, frontEnd);
+  // A whole disk without a file system of its own: the allocation data of its partitions.
+  const std::vector<ScanRegion> regions = scanRegions(state);
+  AllocatedSpaceResult result =
+      regions.empty() ? markAllocatedSpace(state, frontEnd) : markAllocatedRegions(state, frontEnd, regions);
   if (result.cancelled) return kExitInterrupted;
   if (!result.ok) {
     std::cerr << "vellumark-cli: cannot read the allocation data of " << opt.source << " ("
@@ -103,6 +108,7 @@ void addMapCommand(CLI::App& app, int& exitCode) {
       "map", "List the sectors of SOURCE that its file system says are allocated (FIRST-LAST runs, then totals)");
   cmd->add_option("source", opt->source, "Block device or image file")->required();
   cmd->add_flag("--summary", opt->summary, "Print the totals only");
+  addPartitionOption(*cmd, opt->partition);
   cmd->callback([opt, &exitCode] { exitCode = runMap(*opt); });
 }
 

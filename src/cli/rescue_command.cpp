@@ -38,6 +38,7 @@ struct RescueOptions {
   bool quiet = false;
   bool json = false;
   bool verbose = false;
+  int partition = 0;
 };
 
 // Unreadable sectors named one by one in the report, at most.
@@ -238,14 +239,15 @@ int runRescue(const RescueOptions& o) {
   if (!flags) return refuse("unknown --types '" + o.types + "' (a comma-separated list of doc, xls, ppt)", kExitBadInput);
 
   ScanState state;
-  if (!openForCommand(state, o.source)) return kExitFailure;
+  if (!openForCommand(state, o.source, o.partition)) return kExitFailure;
   state.typeFlags = *flags;
   state.keepDamaged = o.keepDamaged;
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
   if (int status = applySelections(state, o, lists); status != 0) return status;
-  if (o.freeSpace && state.detectedGeometry.fsType == kFsUnknown)
-    return refuse("--free-space needs a recognised file system on the source", kExitBadInput);
+  // A whole disk has no file system of its own, but its partitions may.
+  if (o.freeSpace && state.detectedGeometry.fsType == kFsUnknown && scanRegions(state).empty())
+    return refuse("--free-space needs a recognised file system on the source or in its partitions", kExitBadInput);
 
   ScanRequest request;
   request.outputFolder = o.outputFolder;
@@ -334,6 +336,7 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
       ->capture_default_str();
   cmd->add_flag("--keep-damaged", options->keepDamaged,
                 "Also write documents that fail their check, into a damaged/ folder of the output folder");
+  addPartitionOption(*cmd, options->partition);
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");

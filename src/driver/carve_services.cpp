@@ -14,7 +14,7 @@ namespace vellumark {
 ScanCarveServices::ScanCarveServices(ScanState& state, FrontEnd& frontEnd)
     : state_(state), frontEnd_(frontEnd), ctx_{state.usedSectorMap, *this, *this, *this, *this} {}
 
-CarveSettings ScanCarveServices::current() const {
+CarveSettings ScanCarveServices::current(std::int64_t startOffset) const {
   CarveSettings s;
   s.typeFlags = state_.typeFlags;
   s.bytesPerSector = state_.geometry.bytesPerSector;
@@ -22,6 +22,12 @@ CarveSettings ScanCarveServices::current() const {
   s.clusterPhase = state_.clusterPhase;
   s.scanEndSector = state_.scanEndSector;
   s.thumbnails = &state_.thumbnailRules;
+  // Inside a partition of a whole disk, the partition's own clusters.
+  const ScanRegion* region = layout_ != nullptr && s.bytesPerSector > 0 ? layout_->regionOf(startOffset / s.bytesPerSector) : nullptr;
+  if (region != nullptr) {
+    s.sectorsPerCluster = region->sectorsPerCluster;
+    s.clusterPhase = region->clusterPhase;
+  }
   return s;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
+#include "driver/scan_regions.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
 
@@ -52,12 +53,14 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   // The phase progress reports name (the second pass or the final sweep).
   void setPhase(ScanPhase phase) { phase_ = phase; }
+  // Where partitions have a cluster geometry of their own; null for one geometry throughout.
+  void setLayout(const ScanLayout* layout) { layout_ = layout; }
   // The type code of the candidate about to be carved, for the rejection log.
   void setCandidateType(std::uint8_t code) { candidateType_ = code; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
   [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
 
-  [[nodiscard]] CarveSettings current() const override;
+  [[nodiscard]] CarveSettings current(std::int64_t startOffset) const override;
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
@@ -75,6 +78,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;
   std::uint8_t candidateType_ = 0;
+  const ScanLayout* layout_ = nullptr;
   RejectionLog rejections_;
 };
 

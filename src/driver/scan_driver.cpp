@@ -78,22 +78,15 @@ bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, Sec
   return true;
 }
 
-void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanSummary& summary) {
-  const std::uint32_t spc = clusterSectors(state);
-  const std::int32_t offset = state.geometry.clusterOffset;
-  // With a known cluster offset only the first sector of each cluster is examined.
-  const bool firstSectorsOnly = offset != -1 && spc > 1;
-  std::int64_t s = state.scanStartSector;
-  std::int64_t step = 1;
-  if (firstSectorsOnly) {
-    const std::int64_t phase = ((offset % static_cast<std::int64_t>(spc)) + spc) % spc;
-    s += (phase - s % spc + spc) % spc;
-    step = spc;
-  }
+// Examines the sectors the layout names: with a known cluster geometry only the first
+// sector of each cluster.
+void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, const ScanLayout& layout,
+               ScanSummary& summary) {
   SectorWalkReader reader(state);
   std::vector<std::uint8_t> buffer(state.geometry.bytesPerSector);
   frontEnd.pump();
-  for (; s <= state.scanEndSector; s += step) {
+  for (std::int64_t s = layout.nextExamined(state.scanStartSector); s <= state.scanEndSector;
+       s = layout.nextExamined(s + 1)) {
     if (state.scanCancelled.load(std::memory_order_relaxed)) {
       summary.cancelled = true;
       return;
@@ -163,13 +156,17 @@ void runCarver(CarverFn carver, ScanCarveServices& services, const ScanState& st
 }
 
 // Second pass and final sweep. Returns false when a stop request ended them.
-bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanCarveServices& services) {
+bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, const ScanLayout& layout,
+                     ScanCarveServices& services) {
   const std::uint32_t spc = clusterSectors(state);
   state.phase = ScanPhase::SecondPass;
   services.setPhase(ScanPhase::SecondPass);
   const bool finished = visitCandidates(state, frontEnd, ScanPhase::SecondPass, [&](std::int64_t s, std::uint8_t t) {
     if (t == kTypeFsMetadata) {
-      state.usedSectorMap.markSectorRun(sectorsToClusterEnd(s, state.clusterPhase, spc), s);
+      const ScanRegion* region = layout.regionOf(s);
+      const std::int64_t rest = region != nullptr ? sectorsToClusterEnd(s, region->clusterPhase, region->sectorsPerCluster)
+                                                  : sectorsToClusterEnd(s, state.clusterPhase, spc);
+      state.usedSectorMap.markSectorRun(rest, s);
       return;
     }
     runCarver(hooks.mainPassCarver(t), services, state, s, t);
@@ -182,8 +179,10 @@ bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hook
   });
 }
 
-void markAllocated(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, ScanSummary& summary) {
-  const AllocatedSpaceResult result = hooks.markAllocated(state, frontEnd);
+void markAllocated(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, const ScanLayout& layout,
+                   ScanSummary& summary) {
+  const AllocatedSpaceResult result = layout.regions().empty() ? hooks.markAllocated(state, frontEnd)
+                                                               : markAllocatedRegions(state, frontEnd, layout.regions());
   if (result.ok) return;
   state.freeSpaceOnly = false;
   summary.freeSpaceMarkingFailed = true;
@@ -259,12 +258,13 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   summary.refusal = validateScan(state, request, &summary.refusalDetail);
   if (summary.refusal != ScanRefusal::None) return summary;
 
+  const ScanLayout layout(scanRegions(state), state.geometry);
   state.scanCancelled = false;
   state.unreadableSectors.clear();
   state.freeSpaceOnly = request.freeSpaceOnly;
   if (state.freeSpaceOnly) {
     state.phase = ScanPhase::MarkingAllocated;
-    markAllocated(state, frontEnd, hooks, summary);
+    markAllocated(state, frontEnd, hooks, layout, summary);
   }
   emptyCandidates(state);
 
@@ -272,7 +272,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     summary.cancelled = true;
   } else {
     state.phase = ScanPhase::FirstPass;
-    firstPass(state, frontEnd, hooks, summary);
+    firstPass(state, frontEnd, hooks, layout, summary);
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
@@ -299,7 +299,8 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.damagedCount = 0;
   state.recoveredFiles.clear();
   ScanCarveServices services(state, frontEnd);
-  const bool finished = carveCandidates(state, frontEnd, hooks, services);
+  services.setLayout(&layout);
+  const bool finished = carveCandidates(state, frontEnd, hooks, layout, services);
   if (summary.clusterEstimate) state.geometry.sectorsPerCluster = 1;
   state.phase = ScanPhase::Done;
   state.usedSectorMap.release();

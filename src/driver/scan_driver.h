@@ -15,6 +15,7 @@
 #include "driver/carve_services.h"
 #include "driver/scan_refusal.h"
 #include "driver/cluster_estimate.h"
+#include "driver/scan_regions.h"
 #include "scan/allocated_space.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"

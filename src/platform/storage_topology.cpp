@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mount_table.h"
+
 namespace vellumark::platform {
 
 namespace fs = std::filesystem;
@@ -19,32 +21,7 @@ namespace {
 // Deeper stacks than this are taken for a loop in the tables, not for real storage.
 constexpr int kMaxDepth = 32;
 
-std::string numberText(std::uint64_t device) {
-  return std::to_string(major(device)) + ":" + std::to_string(minor(device));
-}
-
-// "MAJ:MIN" as written in sysfs "dev" files and in the mount table.
-bool parseDeviceNumber(const std::string& text, std::uint64_t& out) {
-  unsigned maj = 0;
-  unsigned min = 0;
-  char colon = 0;
-  std::istringstream in(text);
-  if (!(in >> maj >> colon >> min) || colon != ':') return false;
-  out = makedev(maj, min);
-  return true;
-}
-
-std::optional<std::string> firstLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string text;
-  if (!in || !std::getline(in, text)) return std::nullopt;
-  return text;
-}
-
-bool readDeviceFile(const fs::path& file, std::uint64_t& out) {
-  auto text = firstLine(file);
-  return text && parseDeviceNumber(*text, out);
-}
+std::string numberText(std::uint64_t device) { return deviceNumberText(device); }
 
 fs::path sysBlockDir(const StorageView& view, std::uint64_t device) {
   return fs::path(view.sys) / "dev" / "block" / numberText(device);
@@ -80,57 +57,6 @@ std::optional<PathFacts> statPath(const StorageView& view, const std::string& pa
   return view.stat ? view.stat(path) : realStat(path);
 }
 
-// One line of the mount table.
-struct Mount {
-  std::uint64_t device = 0;
-  std::string point;
-  std::string type;
-  std::string source;
-  std::string options;  // the file system's own options
-};
-
-// Undoes the octal escapes of the mount table ("\040" for a space, ...).
-std::string unescape(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool octal = text[i] == '\\' && i + 3 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3' &&
-                       text[i + 2] >= '0' && text[i + 2] <= '7' && text[i + 3] >= '0' && text[i + 3] <= '7';
-    if (!octal) {
-      out += text[i];
-      continue;
-    }
-    out += static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
-    i += 3;
-  }
-  return out;
-}
-
-// "ID PARENT MAJ:MIN ROOT POINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER-OPTIONS"
-std::optional<Mount> parseMountLine(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> fields;
-  for (std::string field; in >> field;) fields.push_back(field);
-  std::size_t dash = 6;
-  while (dash < fields.size() && fields[dash] != "-") ++dash;
-  if (dash + 2 >= fields.size()) return std::nullopt;
-  Mount m;
-  if (!parseDeviceNumber(fields[2], m.device)) return std::nullopt;
-  m.point = unescape(fields[4]);
-  m.type = unescape(fields[dash + 1]);
-  m.source = unescape(fields[dash + 2]);
-  if (dash + 3 < fields.size()) m.options = unescape(fields[dash + 3]);
-  return m;
-}
-
-std::vector<Mount> readMounts(const std::string& file) {
-  std::vector<Mount> mounts;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    if (auto m = parseMountLine(line)) mounts.push_back(std::move(*m));
-  }
-  return mounts;
-}
-
 bool isUnder(const std::string& path, const std::string& point) {
   if (point == "/") return true;
   return path.compare(0, point.size(), point) == 0 && (path.size() == point.size() || path[point.size()] == '/');
@@ -163,16 +89,6 @@ std::string optionValue(const std::string& options, const std::string& key) {
     if (item.compare(0, key.size() + 1, key + "=") == 0) return item.substr(key.size() + 1);
   }
   return {};
-}
-
-bool isFuse(const std::string& type) { return type == "fuse" || type == "fuseblk" || type.rfind("fuse.", 0) == 0; }
-
-// File systems kept in memory (or pseudo file systems): nothing of a disk below them.
-bool isMemoryFileSystem(const std::string& type) {
-  static const std::set<std::string> kTypes{"tmpfs",  "ramfs",   "devtmpfs",   "hugetlbfs", "proc",   "sysfs",
-                                            "devpts", "mqueue",  "cgroup",     "cgroup2",   "debugfs", "tracefs",
-                                            "securityfs", "pstore", "bpf", "configfs", "fusectl", "binfmt_misc"};
-  return kTypes.count(type) != 0;
 }
 
 // Something that stores data: a block device, or a file (its file system and inode).

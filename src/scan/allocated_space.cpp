@@ -28,6 +28,11 @@ bool geometryUsable(const VolumeGeometry& geo) {
 }  // namespace
 
 AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd) {
+  return markAllocatedSpace(state, frontEnd, state.detectedGeometry, 0);
+}
+
+AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd, const VolumeGeometry& volume,
+                                        std::int64_t firstSector) {
   AllocatedSpaceResult result;
   if (!state.isOpen()) {
     result.failure = "no source is open";
@@ -37,7 +42,13 @@ AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd) {
     result.failure = "the used-sector map is not allocated";
     return result;
   }
-  allocation::Walk walk{state, frontEnd, state.detectedGeometry};
+  if (firstSector < 0) {
+    result.failure = "the volume lies outside the source";
+    return result;
+  }
+  allocation::Walk walk{state, frontEnd, volume};
+  walk.sectorBase = firstSector;
+  walk.byteBase = static_cast<std::uint64_t>(firstSector) * volume.bytesPerSector;
   if (walk.geo.fsType != kFsUnknown && !geometryUsable(walk.geo)) {
     result.failure = "the volume geometry is not usable";
     return result;

@@ -18,4 +18,9 @@ struct AllocatedSpaceResult {
 // cluster, from the detected geometry's file system. Progress goes to frontEnd.
 [[nodiscard]] AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd);
 
+// As above for a volume inside the source (a partition of a disk): `volume` is its geometry
+// counted from its own first sector, which is sector `firstSector` of the source.
+[[nodiscard]] AllocatedSpaceResult markAllocatedSpace(ScanState& state, FrontEnd& frontEnd, const VolumeGeometry& volume,
+                                                      std::int64_t firstSector);
+
 }  // namespace vellumark

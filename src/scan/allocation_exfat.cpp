@@ -52,7 +52,7 @@ Outcome markExfat(Walk& walk) {
   walk.markSectors(0, static_cast<std::int64_t>(heap));
   const Extent extent{(heap + (bitmapCluster - 2) * spc) * bps, bitmapBytes, false};
   BitmapMarker marker(walk.state.usedSectorMap, static_cast<std::int64_t>(heap), walk.geo.lastSector,
-                      walk.geo.sectorsPerCluster, false);
+                      walk.geo.sectorsPerCluster, false, walk.sectorBase);
   return walkBitmap(walk, std::span(&extent, 1), bitmapBytes, marker);
 }
 

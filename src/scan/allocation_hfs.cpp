@@ -37,7 +37,7 @@ Outcome markHfs(Walk& walk) {
   walk.markSectors(0, firstBlockSector);
   const Extent extent{be16(header, kHfsBitmapStart) * kHfsSectorBytes, bitmapBytes, false};
   BitmapMarker marker(walk.state.usedSectorMap, firstBlockSector, walk.geo.lastSector, walk.geo.sectorsPerCluster,
-                      true);
+                      true, walk.sectorBase);
   return walkBitmap(walk, std::span(&extent, 1), bitmapBytes, marker);
 }
 
@@ -59,7 +59,8 @@ Outcome markHfsPlus(Walk& walk) {
     extents.push_back(Extent{start * blockSize, count * blockSize, false});
   }
   if (extents.empty()) return walk.fail("the volume header gives no location for the allocation file");
-  BitmapMarker marker(walk.state.usedSectorMap, 0, walk.geo.lastSector, walk.geo.sectorsPerCluster, true);
+  BitmapMarker marker(walk.state.usedSectorMap, 0, walk.geo.lastSector, walk.geo.sectorsPerCluster, true,
+                      walk.sectorBase);
   return walkBitmap(walk, extents, bitmapBytes, marker);
 }
 

@@ -136,7 +136,8 @@ Outcome markNtfs(Walk& walk) {
   const auto attr = static_cast<std::size_t>(found);
   const std::size_t attrLength = le32(record, attr + 4);
   const Bytes attribute = Bytes(record).subspan(attr, attrLength);
-  BitmapMarker marker(walk.state.usedSectorMap, 0, walk.geo.lastSector, walk.geo.sectorsPerCluster, false);
+  BitmapMarker marker(walk.state.usedSectorMap, 0, walk.geo.lastSector, walk.geo.sectorsPerCluster, false,
+                      walk.sectorBase);
 
   if (u8At(attribute, 8) == 0) {  // resident: the bitmap is inside the record
     const std::size_t valueLength = le32(attribute, 16);

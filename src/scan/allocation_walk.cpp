@@ -18,18 +18,20 @@ void Walk::refresh() {
 
 bool Walk::readExact(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (!state.sourceHandle) return false;
-  auto got = state.sourceHandle->readAt(offset, out);
+  if (offset > UINT64_MAX - byteBase) return false;
+  auto got = state.sourceHandle->readAt(byteBase + offset, out);
   if (got && *got == out.size()) return true;
-  noteUnreadable(offset, out.size());
+  noteUnreadable(byteBase + offset, out.size());
   return false;
 }
 
-// Finds which sectors of a failed read are unreadable, reading them one by one.
+// Finds which sectors of a failed read (at a byte offset of the source) are unreadable,
+// reading them one by one.
 void Walk::noteUnreadable(std::uint64_t offset, std::size_t length) {
   const std::uint32_t bps = geo.bytesPerSector;
   if (bps == 0 || bps > 4096) return;
   std::array<std::uint8_t, 4096> sector{};
-  const auto end = std::min<std::uint64_t>(offset + length, static_cast<std::uint64_t>(geo.lastSector + 1) * bps);
+  const std::uint64_t end = std::min<std::uint64_t>(offset + length, state.sourceHandle->sizeBytes() / bps * bps);
   for (std::uint64_t at = offset / bps * bps; at < end; at += bps) {
     auto got = state.sourceHandle->readAt(at, std::span(sector.data(), bps));
     if (!got || *got != bps) state.unreadableSectors.insert(static_cast<std::int64_t>(at / bps));
@@ -39,11 +41,11 @@ void Walk::noteUnreadable(std::uint64_t offset, std::size_t length) {
 void Walk::markSectors(std::int64_t first, std::int64_t count) {
   if (first < 0 || count <= 0 || first > geo.lastSector) return;
   count = std::min(count, geo.lastSector - first + 1);
-  state.usedSectorMap.markSectorRun(count, first);
+  state.usedSectorMap.markSectorRun(count, sectorBase + first);
 }
 
 void BitmapMarker::markRun(std::int64_t first, std::int64_t count) {
-  if (first <= last_) map_.markSectorRun(std::min(count, last_ - first + 1), first);
+  if (first <= last_) map_.markSectorRun(std::min(count, last_ - first + 1), base_ + first);
 }
 
 void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
@@ -55,7 +57,7 @@ void BitmapMarker::consume(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (b == 0xFF && cursor_ + byteSectors <= last_ + 1) {
-      map_.markSectorRun(byteSectors, cursor_);
+      map_.markSectorRun(byteSectors, base_ + cursor_);
       cursor_ += byteSectors;
       continue;
     }

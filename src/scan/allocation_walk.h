@@ -19,12 +19,15 @@ inline constexpr std::size_t kTableChunkBytes = 48 * 1024;
 
 enum class Outcome { Done, Failed, Cancelled };
 
-// One walk over the detected geometry of the opened source.
+// One walk over the detected geometry of the opened source, or of a volume inside it (a
+// partition of a disk): then reads and marks are moved by the volume's position.
 struct Walk {
   Walk(ScanState& s, FrontEnd& f, const VolumeGeometry& g) : state(s), frontEnd(f), geo(g) {}
   ScanState& state;
   FrontEnd& frontEnd;
   VolumeGeometry geo;            // detectedGeometry, never the user's working copy
+  std::uint64_t byteBase = 0;    // where the volume begins on the source
+  std::int64_t sectorBase = 0;   // the same, in sectors of geo.bytesPerSector
   std::int64_t tableTotal = 0;   // bytes of allocation table to read
   std::int64_t tableDone = 0;    // bytes of it read so far
   std::int64_t cursor = 0;       // sector the next table entry stands for (for progress)
@@ -55,9 +58,11 @@ struct Extent {
 // for spc sectors from the cursor.
 class BitmapMarker {
  public:
+  // Sectors are counted within the volume; the map is marked sectorBase further on.
   BitmapMarker(UsedSectorMap& map, std::int64_t startSector, std::int64_t lastSector, std::uint32_t spc,
-               bool mostSignificantFirst)
-      : map_(map), cursor_(startSector), last_(lastSector), spc_(spc), msbFirst_(mostSignificantFirst) {}
+               bool mostSignificantFirst, std::int64_t sectorBase)
+      : map_(map), cursor_(startSector), last_(lastSector), spc_(spc), msbFirst_(mostSignificantFirst),
+        base_(sectorBase) {}
 
   void consume(std::span<const std::uint8_t> bytes);
   void skipZeroBytes(std::uint64_t count);
@@ -75,6 +80,7 @@ class BitmapMarker {
   std::int64_t last_;
   std::int64_t spc_;
   bool msbFirst_;
+  std::int64_t base_;
 };
 
 // Walks a bitmap of `bitmapBytes` bytes laid out in `extents`, stopping early once the

@@ -4,9 +4,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "source/image_sources.h"
+
 namespace vellumark {
 
 platform::Expected<std::unique_ptr<SectorSource>> openFileSource(const std::string& path) {
+  switch (imageFormatOf(path)) {
+    case ImageFormat::Ewf: return openEwfSource(path);
+    case ImageFormat::SplitRaw: return openSplitRawSource(path);
+    case ImageFormat::Raw: break;
+  }
   auto file = platform::openReadOnly(path);
   if (!file) return file.error();
   auto info = file->describe(path);

@@ -50,6 +50,7 @@ class FileSource final : public SectorSource {
 };
 
 // Opens a path (image file or block device) read-only and learns its size and sector size.
+// NAME.E01 opens the EnCase image it begins, NAME.001 the split raw image.
 [[nodiscard]] platform::Expected<std::unique_ptr<SectorSource>> openFileSource(const std::string& path);
 
 // Bytes held in memory; for tests, fuzzing and benchmarks. Reads of listed offsets can be

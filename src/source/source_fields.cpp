@@ -14,11 +14,17 @@ void completeGeometry(SourceFields& fields) {
   VolumeGeometry detected;
   bool recognised = false;
   fields.bootAreaUnreadable = false;
-  if (src.kind() != SourceKind::WholeDisk) {
+  // Whole disks are examined too: a stick formatted without a partition table (a
+  // "superfloppy") holds a volume boot sector in sector 0 and opens as that volume. A
+  // partitioned disk's master boot record is never recognised as one. A boot sector whose
+  // sectors are smaller than the disk's own cannot describe that disk.
+  {
     std::array<std::uint8_t, kBootAreaBytes> boot{};  // zero past a short read
     auto got = src.readAt(0, boot);
     if (got) recognised = detectVolume(boot, detected);
     fields.bootAreaUnreadable = !got;
+    if (recognised && src.kind() == SourceKind::WholeDisk && detected.bytesPerSector % src.logicalSectorSize() != 0)
+      recognised = false;
   }
   if (!recognised) {
     detected = VolumeGeometry{};

@@ -27,7 +27,7 @@ struct SourceFields {
 };
 
 // Opens path read-only, learns its size and sector size, examines the first 4096 bytes
-// (volumes and image files; never whole disks) and fills both geometry records.
+// (a whole disk too, for a volume boot sector in sector 0) and fills both geometry records.
 // Closes any source that was open first, even when the new opening fails.
 [[nodiscard]] platform::Expected<bool> openSource(SourceFields& fields, const std::string& path);
 

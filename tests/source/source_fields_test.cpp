@@ -187,9 +187,14 @@ TEST(Opening, DirectoryIsRefusedWithAMessage) {
   EXPECT_FALSE(fields.isOpen());
 }
 
-TEST(Opening, WholeDisksAreNeverExamined) {
+TEST(Opening, AWholeDiskWithAVolumeBootSectorOpensAsThatVolume) {
   ImageBuilder b = fat16Volume(64 * 4096, 512);
   SourceFields fields;
+  openSource(fields, std::make_unique<MemorySource>(b.bytes(), 512, SourceKind::WholeDisk), "superfloppy");
+  EXPECT_EQ(fields.detectedGeometry.fsType, kFsFat16);
+  EXPECT_EQ(fields.detectedGeometry.lastSector, 64 * 8 - 1);
+
+  // 512-byte sectors in the boot sector cannot describe a disk of 4096-byte sectors.
   openSource(fields, std::make_unique<MemorySource>(b.bytes(), 4096, SourceKind::WholeDisk), "disk");
   EXPECT_EQ(fields.detectedGeometry.fsType, kFsUnknown);
   EXPECT_EQ(fields.detectedGeometry.bytesPerSector, 4096u);  // the disk's own sector size
