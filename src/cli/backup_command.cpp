@@ -160,13 +160,10 @@ int runBackupCommand(const BackupOptions& o) {
   request.imagePath = o.image;
   request.freeSpaceOnly = o.freeSpace;
   request.replaceExisting = o.force;
-  request.endSector = state.geometry.lastSector;
-  if (!o.range.empty()) {
-    auto range = parseSectorRange(o.range);
-    if (!range) return refuse(uiText(35), kExitBadInput);
-    request.startSector = range->first;
-    request.endSector = range->last;
-  }
+  const auto range = rangeOption(o.range, state.geometry.lastSector);
+  if (!range) return refuse(uiText(35), kExitBadInput);
+  request.startSector = range->first;
+  request.endSector = range->last;
 
   platform::InterruptCounter interrupts;
   TerminalOptions terminal;

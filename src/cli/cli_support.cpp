@@ -37,6 +37,11 @@ std::int64_t parseSectorNumber(std::string_view text) {
   return value;
 }
 
+std::optional<SectorRange> rangeOption(std::string_view text, std::int64_t lastSector) {
+  if (text.empty()) return SectorRange{0, lastSector};
+  return parseSectorRange(text);
+}
+
 std::optional<SectorRange> parseSectorRange(std::string_view text) {
   auto dash = text.find('-', 1);
   if (dash == std::string_view::npos) return std::nullopt;

@@ -25,6 +25,8 @@ void addPartitionOption(CLI::App& command, int& partition);
 // "FIRST-LAST" (inclusive). Empty optional when malformed.
 struct SectorRange { std::int64_t first = 0; std::int64_t last = -1; };
 [[nodiscard]] std::optional<SectorRange> parseSectorRange(std::string_view text);
+// A --range option: the whole source (0..lastSector) when it was not given.
+[[nodiscard]] std::optional<SectorRange> rangeOption(std::string_view text, std::int64_t lastSector);
 
 // Writes a JSON string literal (with quotes), escaping what JSON requires.
 [[nodiscard]] std::string jsonString(std::string_view text);

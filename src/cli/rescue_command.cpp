@@ -254,14 +254,10 @@ int runRescue(const RescueOptions& o) {
   request.freeSpaceOnly = o.freeSpace;
   request.lists = &lists;
   request.clusterSizeChosen = !o.cluster.empty();
-  request.startSector = 0;
-  request.endSector = state.geometry.lastSector;
-  if (!o.range.empty()) {
-    auto range = parseSectorRange(o.range);
-    if (!range) return refuse(uiText(23), kExitBadInput);
-    request.startSector = range->first;
-    request.endSector = range->last;
-  }
+  const auto range = rangeOption(o.range, state.geometry.lastSector);
+  if (!range) return refuse(uiText(23), kExitBadInput);
+  request.startSector = range->first;
+  request.endSector = range->last;
 
   platform::InterruptCounter interrupts;
   TerminalOptions terminal;
