@@ -15,14 +15,6 @@ bool openForCommand(ScanState& state, const std::string& path) {
   return false;
 }
 
-std::int64_t parseSectorNumber(std::string_view text) {
-  std::int64_t value = -1;
-  if (text.empty()) return -1;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size()) return -1;
-  return value;
-}
-
 std::optional<SectorRange> parseSectorRange(std::string_view text) {
   auto dash = text.find('-', 1);
   if (dash == std::string_view::npos) return std::nullopt;

@@ -7,14 +7,14 @@
 #include <string_view>
 
 #include "scan/scan_state.h"
+#include "source/sector_number.h"
 
 namespace vellumark::cli {
 
 // Opens a source for a command; on failure prints one line on stderr and returns false.
 [[nodiscard]] bool openForCommand(ScanState& state, const std::string& path);
 
-// A sector number typed by the user: signed 64-bit decimal, -1 when it is not a number.
-[[nodiscard]] std::int64_t parseSectorNumber(std::string_view text);
+using vellumark::parseSectorNumber;
 
 // "FIRST-LAST" (inclusive). Empty optional when malformed.
 struct SectorRange { std::int64_t first = 0; std::int64_t last = -1; };
