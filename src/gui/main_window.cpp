@@ -16,6 +16,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -67,6 +69,12 @@ void fitRow(const std::vector<Place>& row) {
     p.widget->setGeometry(left, p.top, width, height);
     right = left + width;
   }
+}
+
+// The largest pixel size, at most the font's own, at which text fits into width.
+QFont fittedFont(QFont font, const QString& text, int width) {
+  while (font.pixelSize() > 9 && QFontMetrics(font).horizontalAdvance(text) > width) font.setPixelSize(font.pixelSize() - 1);
+  return font;
 }
 
 QString folderWithSlash(QString folder) {
@@ -198,7 +206,7 @@ void MainWindow::buildHexView() {
   memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo1->setFont(hexFont());
-  memo1->setGeometry(8, 32, kClientWidth - 16, hexPanel->height() - 36);
+  memo1->setGeometry(4, 32, kClientWidth - 8, hexPanel->height() - 34);
   edit1->installEventFilter(this);
   connect(button5, &QPushButton::clicked, this, [this] { goToTypedSector(); });
   connect(button8, &QPushButton::clicked, this, [this] { if (state_.isOpen()) (void)showSector(0); });
@@ -210,7 +218,6 @@ void MainWindow::buildHexView() {
 
 void MainWindow::setCaptions() {
   setFont(uiFont());
-  memo1->setFont(hexFont());
   label5->setText(text(60));
   label12->setText(text(78));
   button1->setText(text(2));
@@ -236,7 +243,13 @@ void MainWindow::setCaptions() {
 }
 
 void MainWindow::fitRows() {
+  // The help line and the hex dump keep to the window's width: a longer text gets a smaller font.
+  label5->setFont(fittedFont(font(), label5->text(), kClientWidth - 24));
   label5->setGeometry(16, 8, kClientWidth - 24, label5->sizeHint().height());
+  const int scrollBar = memo1->verticalScrollBar()->sizeHint().width();
+  const int dumpWidth = memo1->width() - scrollBar - 2 * memo1->frameWidth() - 2 * int(memo1->document()->documentMargin());
+  memo1->setFont(fittedFont(hexFont(), QString::fromLatin1(kHexDumpHeader.data(), kHexDumpHeader.size()), dumpWidth));
+  memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   const int labelWidth = label12->sizeHint().width();
   label12->setGeometry(std::max(0, 125 - labelWidth), 44, std::max(labelWidth, 117), 17);
   label12->setGeometry(125 - label12->width(), 44, label12->width(), 17);
