@@ -1,5 +1,8 @@
 #include "gui/drive_list.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QStyle>
 
 namespace vellumark::gui {
@@ -22,12 +25,38 @@ QStyle::StandardPixmap iconFor(DriveKind kind) {
 
 }  // namespace
 
+std::vector<DriveEntry> partitionEntries(const QString& procPartitions, bool wholeDisks,
+                                         const std::function<bool(const QString&)>& isWholeDisk) {
+  std::vector<DriveEntry> entries;
+  for (const QString& line : procPartitions.split('\n')) {
+    // major minor #blocks name; the heading and blank lines do not parse.
+    const QStringList f = line.simplified().split(' ');
+    bool numeric = false;
+    const qint64 kib = f.size() == 4 ? f[2].toLongLong(&numeric) : 0;
+    if (!numeric || kib <= 1) continue;  // extended-partition stubs hold one block
+    const QString& name = f[3];
+    if (name.startsWith("loop") || name.startsWith("ram") || name.startsWith("zram")) continue;
+    if (isWholeDisk(name) != wholeDisks) continue;
+    const QString size = QLocale::c().formattedDataSize(kib * 1024, 2, QLocale::DataSizeTraditionalFormat);
+    const std::string path = "/dev/" + name.toStdString();
+    entries.push_back(DriveEntry{path + " (" + size.toStdString() + ")", path, DriveKind::Fixed});
+  }
+  return entries;
+}
+
+std::vector<DriveEntry> KernelPartitions::list(bool wholeDisks) {
+  QFile file(QStringLiteral("/proc/partitions"));
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+  return partitionEntries(QString::fromLocal8Bit(file.readAll()), wholeDisks,
+                          [](const QString& name) { return QFileInfo::exists("/sys/block/" + name); });
+}
+
 DriveComboBox::DriveComboBox(DriveLister& lister, QWidget* parent) : QComboBox(parent), lister_(lister) {
   buildList();
 }
 
 void DriveComboBox::add(const DriveEntry& entry) {
-  addItem(style()->standardIcon(iconFor(entry.kind)), QString::fromStdString(entry.text).toUpper());
+  addItem(style()->standardIcon(iconFor(entry.kind)), QString::fromStdString(entry.text));
   setItemData(count() - 1, QString::fromStdString(entry.path), kPathRole);
   setItemData(count() - 1, static_cast<int>(entry.kind), kKindRole);
 }

@@ -1,10 +1,11 @@
 #pragma once
 // The drive list of the main window (TMyDriveComboBox): volumes, then physical disks, each
-// entry a text and the path it opens. What it lists comes from a DriveLister, so the
-// engine's drive and disk enumeration can take the place of the placeholder here.
+// entry a text and the path it opens. What it lists comes from a DriveLister, so a fuller
+// enumeration of drives and disks can take the place of the kernel's partition list here.
 
 #include <QComboBox>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,13 +27,28 @@ class DriveLister {
   [[nodiscard]] virtual std::vector<DriveEntry> physicalDisks() = 0;
 };
 
-// Lists nothing: until the engine enumerates volumes and disks, sources are opened as
-// image files (a block device can be chosen in the image dialog too).
+// Lists nothing (sources are then opened as image files; a block device can be chosen in
+// the image dialog too).
 class NoDrives final : public DriveLister {
  public:
   std::vector<DriveEntry> volumes() override { return {}; }
   std::vector<DriveEntry> physicalDisks() override { return {}; }
 };
+
+// The block devices of /proc/partitions (loop, RAM and compressed-RAM devices left out):
+// partitions as volumes, whole disks (those under /sys/block) as physical disks.
+class KernelPartitions final : public DriveLister {
+ public:
+  std::vector<DriveEntry> volumes() override { return list(false); }
+  std::vector<DriveEntry> physicalDisks() override { return list(true); }
+
+ private:
+  [[nodiscard]] static std::vector<DriveEntry> list(bool wholeDisks);
+};
+
+// The entries of a /proc/partitions text; isWholeDisk tells disks from partitions by name.
+[[nodiscard]] std::vector<DriveEntry> partitionEntries(const QString& procPartitions, bool wholeDisks,
+                                                       const std::function<bool(const QString&)>& isWholeDisk);
 
 class DriveComboBox final : public QComboBox {
  public:

@@ -346,7 +346,8 @@ void MainWindow::setFamily(std::uint32_t bit, bool on) {
 void MainWindow::openDrive() {
   closeSource();
   const std::string path = driveComboBox1->chosenPath();
-  if (path.empty() || !openScanSource(state_, path)) {
+  if (path.empty()) return;
+  if (!openScanSource(state_, path)) {
     message(16);
     return;
   }

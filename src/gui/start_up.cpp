@@ -60,14 +60,17 @@ int runDesktopProgram(int argc, char** argv) {
     std::cerr << "vellumark: " << folder.error().message() << "\n";
     return 1;
   }
-  NoDrives drives;
+  KernelPartitions drives;
   MainWindow window(*folder, BrandingTexts{}, drives);
   window.setCaptions();
-  for (const std::string& w : window.settingsWarnings()) std::cerr << "vellumark: " << w << "\n";
+  QStringList warnings;
+  for (const std::string& w : window.settingsWarnings()) warnings << QString::fromStdString(w);
   auto branding = loadBrandingOrExplain(*folder);
   if (!branding) return 1;
   window.setBranding(std::move(*branding));
   window.show();
+  // A thumbnail settings file that could not be read or parsed: said once, the rest is used.
+  if (!warnings.isEmpty()) QMessageBox::warning(&window, text(17), warnings.join('\n'));
   return QApplication::exec();
 }
 

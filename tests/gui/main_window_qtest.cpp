@@ -223,6 +223,40 @@ class MainWindowTest : public QObject {
     QCOMPARE(boxes.texts, QStringList{text(48)});
   }
 
+  void driveList() {
+    const QString proc =
+        "major minor  #blocks  name\n\n   8  0  41943040 sda\n   8  1  1 sda1\n   8  2  40960 sda2\n"
+        "   7  0  1024 loop0\n 254  0  268435456 vda\n";
+    auto disk = [](const QString& name) { return name == "sda" || name == "vda"; };
+    const auto volumes = partitionEntries(proc, false, disk);
+    QCOMPARE(volumes.size(), std::size_t{1});
+    QCOMPARE(volumes[0].path, std::string("/dev/sda2"));
+    QCOMPARE(volumes[0].text, std::string("/dev/sda2 (40.00 MB)"));
+    QCOMPARE(partitionEntries(proc, true, disk).size(), std::size_t{2});
+
+    // Opening the chosen entry opens its path; one that cannot be opened is entry 16.
+    struct Listed final : DriveLister {
+      std::string image;
+      std::vector<DriveEntry> volumes() override { return {{"IMAGE: [FAT32]", image, DriveKind::Fixed}}; }
+      std::vector<DriveEntry> physicalDisks() override { return {{"HD9 none", "/nonexistent/disk", DriveKind::Fixed}}; }
+    } listed;
+    listed.image = image_.toStdString();
+    MainWindow w((dir_.path() + "/").toStdString(), {}, listed);
+    w.setCaptions();
+    w.show();
+    QCOMPARE(w.driveComboBox1->count(), 2);
+    w.button1->click();
+    QVERIFY(w.groupBox1->isVisible());
+    QCOMPARE(w.statusPanels[0]->text(), QString("Sector Size: 512"));
+    QCOMPARE(w.label16->text(), QString("Opened: IMAGE: [FAT32]"));
+    w.button2->click();
+    w.driveComboBox1->setCurrentIndex(1);
+    MessageBoxes boxes;
+    boxes.during([&] { w.button1->click(); });
+    QCOMPARE(boxes.texts, QStringList{text(16)});
+    QVERIFY(!w.groupBox1->isVisible());
+  }
+
   void hexView() {
     auto w = openWindow();
     w->speedButton1->click();
