@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -162,6 +163,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(named->windowTitle(), QString("Acme Rescue1.78"));
     QCOMPARE(named->statusPanels[2]->text(), QString("Call us"));
     QCOMPARE(named->statusPanels[3]->text(), QString("https://acme.example/"));
+    // The link panel (right of x 650) opens the link; the view-folder button only a folder that exists.
+    QStringList opened;
+    named->openExternally = [&](const QString& target) { opened << target; };
+    QTest::mouseClick(named->statusBar1, Qt::LeftButton, {}, QPoint(640, 5));
+    QTest::mouseClick(named->statusBar1, Qt::LeftButton, {}, QPoint(700, 5));
+    named->edit2->setText(dir_.path() + "/gone/");
+    named->button7->click();
+    named->edit2->setText(dir_.path() + "/");
+    named->button7->click();
+    QCOMPARE(opened, (QStringList{"https://acme.example/", dir_.path() + "/"}));
     auto plain = openWindow(BrandingTexts{"", "", "x"});
     QCOMPARE(plain->windowTitle(), QString("Vellumark 1.78"));
     QCOMPARE(plain->statusPanels[2]->text(), text(76));
@@ -339,6 +350,24 @@ class MainWindowTest : public QObject {
     MessageBoxes refused;
     refused.during([&] { w->button12->click(); });
     QCOMPARE(refused.texts, QStringList{text(20)});
+  }
+
+  // A document that cannot be written asks Abort/Retry/Ignore; Abort ends the carving.
+  void saveFailure() {
+    const QString mountPoint = dir_.path() + "/full";
+    QVERIFY(QDir().mkpath(mountPoint));
+    if (!shell("mount -t tmpfs -o size=4k tmpfs '" + mountPoint + "'")) QSKIP("cannot mount a tmpfs here");
+    auto w = openWindow();
+    QVERIFY(w->openImagePath(image_));
+    w->edit2->setText(mountPoint + "/");
+    MessageBoxes boxes;
+    boxes.answer = QMessageBox::Abort;
+    boxes.during([&] { w->button12->click(); });
+    QVERIFY(shell("umount '" + mountPoint + "'"));
+    QCOMPARE(boxes.texts.size(), 2);
+    QVERIFY2(boxes.texts[0].startsWith(text(28)), qPrintable(boxes.texts[0]));
+    QCOMPARE(boxes.captions[0], text(61));
+    QCOMPARE(boxes.texts[1], text(27) + "0");
   }
 
   void pauseAndStop() {
