@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -340,6 +341,26 @@ class MainWindowTest : public QObject {
     QVERIFY2(recovered >= 3, qPrintable(boxes.texts.first()));  // the deleted document too
     QCOMPARE(w->statusPanels[0]->text(), boxes.texts.first());
     QCOMPARE(int(QDir(out).entryList(QDir::Files).size()), recovered);
+    // The deleted document comes back byte for byte.
+    QFile original(QString::fromStdString(kCorpus) + "simple-list.doc");
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray wanted = original.readAll();
+    bool found = false;
+    for (const QFileInfo& f : QDir(out).entryInfoList(QDir::Files)) {
+      QFile file(f.filePath());
+      found |= file.open(QIODevice::ReadOnly) && file.readAll() == wanted;
+    }
+    QVERIFY(found);
+
+    // "Scan free space only" leaves the two files still on the volume alone.
+    const QString freeOut = dir_.path() + "/free";
+    QVERIFY(QDir().mkpath(freeOut));
+    w->edit2->setText(freeOut + "/");
+    w->checkBox8->setChecked(true);
+    MessageBoxes freeBoxes;
+    freeBoxes.during([&] { w->button12->click(); });
+    QCOMPARE(freeBoxes.texts, QStringList{text(27) + "1"});
+    w->checkBox8->setChecked(false);
     QVERIFY(recoveryShown);
     QVERIFY(w->isVisible() && !w->searchDialog().isVisible() && !w->recoveryDialog().isVisible());
     Q_UNUSED(searchShown);
