@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <chrono>
 #include <thread>
@@ -103,6 +104,8 @@ std::string readCString(MemoryStream& stream) {
 
 BrandingResult loadBranding(const std::string& path) {
   BrandingResult result;
+  // A file that is not there is not waited for; one that cannot be opened is tried again.
+  if (auto probe = platform::openReadOnly(path); !probe && probe.error().code == ENOENT) return result;
   MemoryStream file;
   if (!loadFileToMemory(file, path)) return result;
   MemoryStream inflated;
