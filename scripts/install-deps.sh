@@ -17,6 +17,9 @@ packages=(
   zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
   # Reads the compound files the tests write, to prove them well formed.
   python3-olefile
+  # The desktop program (Qt 6 Widgets), a CJK font for its Chinese texts, polkit's pkexec for
+  # its relaunch with administrator rights, and Xvfb for its screenshots.
+  qt6-base-dev qt6-base-dev-tools fonts-noto-cjk pkexec xvfb xauth
 )
 
 missing=()

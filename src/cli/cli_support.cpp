@@ -29,14 +29,6 @@ void addPartitionOption(CLI::App& command, int& partition) {
       ->check(CLI::PositiveNumber);
 }
 
-std::int64_t parseSectorNumber(std::string_view text) {
-  std::int64_t value = -1;
-  if (text.empty()) return -1;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size()) return -1;
-  return value;
-}
-
 std::optional<SectorRange> rangeOption(std::string_view text, std::int64_t lastSector) {
   if (text.empty()) return SectorRange{0, lastSector};
   return parseSectorRange(text);

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "scan/scan_state.h"
+#include "source/sector_number.h"
 
 namespace vellumark::cli {
 
@@ -19,8 +20,7 @@ namespace vellumark::cli {
 // Adds the --partition option of the commands that read a volume.
 void addPartitionOption(CLI::App& command, int& partition);
 
-// A sector number typed by the user: signed 64-bit decimal, -1 when it is not a number.
-[[nodiscard]] std::int64_t parseSectorNumber(std::string_view text);
+using vellumark::parseSectorNumber;
 
 // "FIRST-LAST" (inclusive). Empty optional when malformed.
 struct SectorRange { std::int64_t first = 0; std::int64_t last = -1; };
