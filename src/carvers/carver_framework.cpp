@@ -51,7 +51,8 @@ Carve::~Carve() {
     return;
   }
   releaseClaims();
-  ctx_.reporter.rejected(startSector_, reason_.empty() ? std::string_view("not accepted by its format") : reason_);
+  ctx_.reporter.rejected(startSector_, reason_.empty() ? std::string_view("not accepted by its format")
+                                                      : std::string_view(reason_));
 }
 
 bool Carve::claimNextFreeSector() {

@@ -93,9 +93,9 @@ class Carve {
   // rest of the last cluster.
   void accept() { accepted_ = true; }
 
-  // The format turns the candidate down, for this reason (a fixed text, shown to users who
-  // ask why a document start gave no document). The last reason given is the one reported.
-  void reject(std::string_view reason) { reason_ = reason; }
+  // The format turns the candidate down, for this reason (shown to users who ask why a
+  // document start gave no document). The last reason given is the one reported.
+  void reject(std::string_view reason) { reason_.assign(reason); }
 
   // Saves the first `length` assembled bytes (which must all be held) as a recovered
   // document under its output name with this extension. Counts it in recoveredCount and
@@ -158,7 +158,7 @@ class Carve {
   bool active_ = false;            // passed the claim test: the closing rule applies
   bool started_ = false;
   bool accepted_ = false;
-  std::string_view reason_;
+  std::string reason_;
 
   void reserve(std::size_t bytes);
 };

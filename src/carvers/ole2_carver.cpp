@@ -96,19 +96,20 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   const std::optional<cfb::Header> header = cfb::readHeader(carve.bytes());
-  if (!header) return;
+  if (!header) return carve.reject("no compound-file header of 512- or 4096-byte sectors");
 
   CarveSupply supply(carve);
   cfb::Fat fat;
-  if (!cfb::collectFat(supply, *header, fat).empty()) return;
+  if (const std::string why = cfb::collectFat(supply, *header, fat); !why.empty()) return carve.reject(why);
   const std::int64_t length = cfb::describedLength(*header, fat);
-  if (length > kMaxDocumentBytes) return;
+  if (length > kMaxDocumentBytes) return carve.reject("its FAT describes more than 200 MiB");
   if (length > 0 && !carve.fetchUpTo(length)) return;
 
   // The last compound sector wholly inside the assembled bytes.
   const std::int64_t sectorLimit = carve.filled() / header->sectorBytes - 2;
   std::vector<std::uint8_t> dir;
-  if (!cfb::collectDirectory(supply, *header, fat, sectorLimit, dir).empty()) return;
+  if (const std::string why = cfb::collectDirectory(supply, *header, fat, sectorLimit, dir); !why.empty())
+    return carve.reject(why);
   const std::vector<cfb::DirEntry> entries = cfb::parseDirectory(dir);
 
   const Content content = decideContent(entries);

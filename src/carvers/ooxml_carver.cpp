@@ -55,10 +55,10 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
     return false;
   };
   const zip::WalkResult walk = zip::walkArchive(carve, options);
-  if (walk.stop != zip::WalkStop::End) return;
+  if (walk.stop != zip::WalkStop::End) return carve.reject(zip::stopReason(walk.stop));
   // Begun at an entry inside a longer archive: its sectors belong to the archive that starts
   // earlier, whose own carve comes later.
-  if (zip::beganInsideArchive(walk.archive)) return;
+  if (zip::beganInsideArchive(walk.archive)) return carve.reject("a local header inside a longer archive");
   carve.accept();
   savePackage(carve, walk.archive);
 }

@@ -55,7 +55,7 @@ void carveZip(CarveContext& ctx, std::int64_t startOffset) {
     carve.accept();
     return;
   }
-  if (walk.stop != zip::WalkStop::End) return carve.reject("the ZIP records do not reach an end record");
+  if (walk.stop != zip::WalkStop::End) return carve.reject(zip::stopReason(walk.stop));
   if (zip::beganInsideArchive(walk.archive)) return carve.reject("a local header inside a longer archive");
   carve.accept();
   savePackage(carve, walk.archive);

@@ -436,6 +436,17 @@ InflateResult inflateRaw(Bytes compressed, std::uint64_t maxOutput) {
   return r;
 }
 
+std::string_view stopReason(WalkStop stop) {
+  switch (stop) {
+    case WalkStop::End: return "";
+    case WalkStop::UnknownRecord: return "bytes that are no ZIP record where one should begin";
+    case WalkStop::OutOfRange: return "its ZIP records run past the scan range or a read failed";
+    case WalkStop::RecordTooLong: return "a ZIP record longer than 200 MiB, or an archive longer than 4 GiB";
+    case WalkStop::BadEntry: return "an entry whose end cannot be found (broken deflate data or a lying descriptor)";
+  }
+  return "";
+}
+
 WalkResult walkArchive(Carve& carve, const WalkOptions& options) {
   if (!carve.started() || le32(carve.bytes(), 0) != kLocalHeader) return WalkResult{WalkStop::UnknownRecord, 0, {}};
   return Walker(carve, options).run();

@@ -109,6 +109,9 @@ struct WalkResult {
   Archive archive;
 };
 
+// What a stop other than End says about the file, for the rejection log.
+[[nodiscard]] std::string_view stopReason(WalkStop stop);
+
 // Walks the file the carve began (its first bytes must be a local header). The carve has
 // fetched exactly what the walk needed, so on End its filled() ends in the last sector of
 // the file.
