@@ -96,6 +96,9 @@ class Carve {
   // The format turns the candidate down, for this reason (shown to users who ask why a
   // document start gave no document). The last reason given is the one reported.
   void reject(std::string_view reason) { reason_.assign(reason); }
+  // A file that was traced and accepted but, for this reason, gives no document: reported
+  // like a rejection, its sectors stay claimed.
+  void reportUnsaved(std::string_view reason) { ctx_.reporter.rejected(startSector_, reason); }
 
   // Saves the first `length` assembled bytes (which must all be held) as a recovered
   // document under its output name with this extension. Counts it in recoveredCount and

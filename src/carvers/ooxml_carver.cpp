@@ -34,8 +34,10 @@ std::string_view packageExtension(const zip::Archive& archive, std::uint32_t typ
 void savePackage(Carve& carve, const zip::Archive& archive) {
   const std::string_view extension = packageExtension(archive, carve.typeFlags());
   const Bytes held = carve.bytes();
+  if (extension.empty()) return;
   // A package not held whole was traced only: it showed no part of a chosen document early on.
-  if (extension.empty() || carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size()) return;
+  if (carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size())
+    return carve.reportUnsaved("a package over 200 MiB whose document parts come late was traced, not held");
   const bool whole = zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
   if (whole) (void)carve.saveDocument(extension, kTypeOoxml, archive.length);
   else carve.saveDamaged(extension, kTypeOoxml, archive.length);

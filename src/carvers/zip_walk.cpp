@@ -91,16 +91,13 @@ class Walker {
 
   WalkResult run() {
     WalkResult r;
+    archive_ = &r.archive;
     std::int64_t pos = 0;
     for (;;) {
       r.stoppedAt = pos;
       if (pos > o_.maxArchiveBytes) return stop(r, WalkStop::RecordTooLong);
       if (!fetch(pos + 4)) return stop(r, WalkStop::OutOfRange);
-      if (pos >= o_.holdBytes && o_.holdPast && !askedToHold_) {
-        askedToHold_ = true;
-        if (o_.holdPast(r.archive)) o_.holdBytes = o_.maxArchiveBytes + 1;
-      }
-      if (pos >= o_.holdBytes) carve_.discardBefore(pos);
+      if (!mustHold(pos)) carve_.discardBefore(pos);
       const std::uint32_t signature = le32(view(pos, 4), 0);
       WalkStop s = WalkStop::End;
       std::int64_t next = pos;
@@ -145,10 +142,24 @@ class Walker {
   std::uint16_t le16At(std::int64_t off) { return fetch(off + 2) ? le16(view(off, 2), 0) : 0; }
   std::uint32_t le32At(std::int64_t off) { return fetch(off + 4) ? le32(view(off, 4), 0) : 0; }
 
+  // Whether the bytes before `at` must stay held. The first time the walk would pass
+  // holdBytes, holdPast is asked with every record seen so far, the one being read included,
+  // so that no part of a file that is to be held whole is ever claimed unread.
+  bool mustHold(std::int64_t at) {
+    if (at <= o_.holdBytes) return true;
+    if (!askedToHold_ && o_.holdPast) {
+      askedToHold_ = true;
+      Archive seen = *archive_;
+      if (pending_ != nullptr) seen.locals.push_back(*pending_);
+      if (o_.holdPast(seen)) o_.holdBytes = o_.maxArchiveBytes + 1;
+    }
+    return at <= o_.holdBytes;
+  }
+
   // Moves on to `end`: fetched in full while bytes are held, else claimed unread where whole
   // sectors of it lie before `end`.
   bool reach(std::int64_t end) {
-    if (end > o_.holdBytes) {
+    if (!mustHold(end)) {
       const std::int64_t bps = carve_.bytesPerSector();
       const std::int64_t whole = end - end % bps;
       if (whole > carve_.filled() && !carve_.claimUpTo(whole)) return false;
@@ -189,7 +200,17 @@ class Walker {
       rec.compressedSize = le64(*z64, 8);
     }
     rec.dataOffset = pos + headerLength;
+    pending_ = &rec;
+    const WalkStop s = localData(rec, headerLength, wide);
+    pending_ = nullptr;
+    if (s != WalkStop::End) return s;
+    next = rec.end;
+    a.locals.push_back(std::move(rec));
+    return WalkStop::End;
+  }
 
+  // Finds where the entry's data (and its descriptor) ends.
+  WalkStop localData(LocalRecord& rec, std::int64_t headerLength, bool wide) {
     WalkStop s = WalkStop::End;
     if (!(rec.flags & kFlagDataDescriptor)) {
       if (rec.compressedSize > static_cast<std::uint64_t>(o_.maxRecordBytes) - static_cast<std::uint64_t>(headerLength))
@@ -211,10 +232,7 @@ class Walker {
     } else {
       return WalkStop::BadEntry;
     }
-    if (s != WalkStop::End) return s;
-    next = rec.end;
-    a.locals.push_back(std::move(rec));
-    return WalkStop::End;
+    return s;
   }
 
   // Inflates the entry's data as the sectors come in, to where its deflate stream ends.
@@ -233,7 +251,7 @@ class Walker {
       const auto status = inflater.feed(view(in, n), o_.maxInflatedBytes);
       in += static_cast<std::int64_t>(inflater.lastConsumed());
       if (status == RawInflater::Status::Broken) return WalkStop::BadEntry;
-      if (in > o_.holdBytes) carve_.discardBefore(in);
+      if (!mustHold(in)) carve_.discardBefore(in);
       if (status == RawInflater::Status::Done) break;
     }
     rec.dataEnd = in;
@@ -311,7 +329,7 @@ class Walker {
       }
       if (q - crcTo >= 65536) {
         crcUpTo(q);
-        if (q > o_.holdBytes) carve_.discardBefore(q);
+        if (!mustHold(q)) carve_.discardBefore(q);
       }
     }
     return WalkStop::RecordTooLong;
@@ -386,6 +404,8 @@ class Walker {
   Carve& carve_;
   WalkOptions o_;
   bool askedToHold_ = false;
+  const Archive* archive_ = nullptr;     // what the walk has seen so far
+  const LocalRecord* pending_ = nullptr; // the local record being read
 };
 
 const LocalRecord* localAt(const Archive& a, std::uint64_t offset) {
