@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "carvers/carver_framework.h"
+#include "carvers/document_naming.h"
 #include "carvers/zip_walk.h"
 #include "formats/zip.h"
 #include "scan/type_codes.h"
@@ -37,8 +38,14 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
   // A package not held whole was traced only: it showed no part of a chosen document early on.
   if (extension.empty() || carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size()) return;
   const bool whole = zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
-  if (whole) (void)carve.saveDocument(extension, kTypeOoxml, archive.length);
-  else carve.saveDamaged(extension, kTypeOoxml, archive.length);
+  if (!whole) {
+    carve.saveDamaged(extension, kTypeOoxml, archive.length);
+    return;
+  }
+  const std::int64_t index = carve.saveDocument(extension, kTypeOoxml, archive.length);
+  if (index >= 0)
+    carve.context().documents.describe(static_cast<std::size_t>(index),
+                                       describePackage(held.first(static_cast<std::size_t>(archive.length)), archive));
 }
 
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
