@@ -15,6 +15,8 @@ packages=(
   zip p7zip-full gcab imagemagick ffmpeg xxd ghostscript
   # Reads the compound files the tests write, to prove them well formed.
   python3-olefile
+  # Print the text of Word documents, to check the first lines this program reads.
+  antiword catdoc unzip
 )
 
 missing=()

@@ -28,9 +28,14 @@ bool isBreak(char16_t c) { return c == u'\r' || c == u'\n' || c == 0x2028 || c =
 
 bool blank(std::u16string_view s) { return s.find_first_not_of(u' ') == std::u16string_view::npos; }
 
+// A property of nothing but blanks is no property.
+std::string textOf(const std::u16string& s) {
+  return s.find_first_not_of(u" \t\r\n") == std::u16string::npos ? std::string{} : toUtf8(s);
+}
+
 void describeFrom(const DocumentProperties& p, DocumentDescription& d) {
-  d.title = toUtf8(p.title);
-  d.author = toUtf8(p.author);
+  d.title = textOf(p.title);
+  d.author = textOf(p.author);
   d.lastSaved = p.lastSaved;
 }
 
