@@ -19,11 +19,10 @@ void append32(std::vector<std::uint8_t>& b, std::uint32_t v) { put32(b, b.size()
 
 constexpr std::size_t kTextOffset = 1024;
 
-}  // namespace
-
-std::uint64_t fileTimeOf(std::int64_t unixSeconds) {
-  return static_cast<std::uint64_t>(unixSeconds + 11'644'473'600LL) * 10'000'000ULL;
-}
+struct WordStreams {
+  std::vector<std::uint8_t> wordDocument;
+  std::vector<std::uint8_t> table;
+};
 
 WordStreams writeWordStreams(const WordDocumentSpec& spec) {
   WordStreams s;
@@ -122,6 +121,12 @@ std::vector<std::uint8_t> writeSummaryInformation(const std::string& title, cons
   put32(stream, 44, 48);
   stream.insert(stream.end(), section.begin(), section.end());
   return stream;
+}
+
+}  // namespace
+
+std::uint64_t fileTimeOf(std::int64_t unixSeconds) {
+  return static_cast<std::uint64_t>(unixSeconds + 11'644'473'600LL) * 10'000'000ULL;
 }
 
 std::vector<std::uint8_t> writeWordDocument(const WordDocumentSpec& spec) {

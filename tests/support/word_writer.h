@@ -18,17 +18,6 @@ struct WordDocumentSpec {
   std::uint64_t lastSavedFileTime = 0;  // 0 leaves the property out
 };
 
-// The WordDocument and 1Table streams alone.
-struct WordStreams {
-  std::vector<std::uint8_t> wordDocument;
-  std::vector<std::uint8_t> table;
-};
-WordStreams writeWordStreams(const WordDocumentSpec& spec);
-
-// A SummaryInformation stream with the title, author and last-saved time.
-std::vector<std::uint8_t> writeSummaryInformation(const std::string& title, const std::string& author,
-                                                  std::uint64_t lastSavedFileTime);
-
 // The whole compound file.
 std::vector<std::uint8_t> writeWordDocument(const WordDocumentSpec& spec);
 
