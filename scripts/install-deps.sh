@@ -20,6 +20,8 @@ packages=(
   # The desktop program (Qt 6 Widgets), a CJK font for its Chinese texts, polkit's pkexec for
   # its relaunch with administrator rights, and Xvfb for its screenshots.
   qt6-base-dev qt6-base-dev-tools fonts-noto-cjk pkexec xvfb xauth
+  # Print the text of Word documents, to check the first lines this program reads.
+  antiword catdoc unzip
 )
 
 missing=()

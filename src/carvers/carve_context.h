@@ -10,7 +10,9 @@
 // The driver builds these over its scan state; tests and tools can build their own.
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "scan/document_families.h"
@@ -55,6 +57,15 @@ struct DocumentToSave {
   std::uint8_t typeCode = 0;
 };
 
+// What a recovered document says of itself, for its file name, its modification time and
+// the summary.
+struct DocumentDescription {
+  std::string title;      // its title property (UTF-8), as written
+  std::string nameTitle;  // what its file name is to carry (filtered and cut), "" for nothing
+  std::string author;
+  std::optional<std::int64_t> lastSaved;  // seconds since 1970-01-01 UTC
+};
+
 class DocumentSink {
  public:
   virtual ~DocumentSink() = default;
@@ -68,6 +79,10 @@ class DocumentSink {
   [[nodiscard]] virtual bool saveDamaged(const DocumentToSave& document, Bytes data) = 0;
   // A recovered file by index, for steps that follow the save (renaming); null if none.
   [[nodiscard]] virtual const RecoveredFile* recovered(std::size_t index) const = 0;
+  // Records what a recovered file says of itself; sets its modification time to its
+  // last-saved time when that is plausible, and, unless renaming is switched off, renames it
+  // with "_" + nameTitle before its extension (never replacing another file).
+  virtual void describe(std::size_t /*index*/, const DocumentDescription& /*description*/) {}
 };
 
 class CarveReporter {

@@ -345,4 +345,24 @@ std::optional<std::vector<std::uint8_t>> readStream(Bytes file, const Header& h,
   return chainBytes(*miniStream, entriesOf(miniTable), entry.startSector, ole2::kMiniSectorBytes, 0, size);
 }
 
+const DirEntry* CompoundFile::stream(std::string_view ascii) const {
+  for (const DirEntry& e : entries)
+    if (e.type == ole2::kEntryStream && e.nameIs(ascii)) return &e;
+  return nullptr;
+}
+
+std::optional<CompoundFile> openCompoundFile(Bytes file) {
+  std::optional<Header> header = readHeader(file);
+  if (!header) return std::nullopt;
+  CompoundFile cf;
+  cf.header = *header;
+  WholeFile supply(file);
+  if (!collectFat(supply, cf.header, cf.fat).empty()) return std::nullopt;
+  const std::int64_t sectorLimit = static_cast<std::int64_t>(file.size()) / cf.header.sectorBytes - 2;
+  std::vector<std::uint8_t> directory;
+  if (!collectDirectory(supply, cf.header, cf.fat, sectorLimit, directory).empty()) return std::nullopt;
+  cf.entries = parseDirectory(directory);
+  return cf;
+}
+
 }  // namespace vellumark::cfb

@@ -123,4 +123,15 @@ struct DirEntry {
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> readStream(Bytes file, const Header& header, const Fat& fat,
                                                                   const std::vector<DirEntry>& entries, const DirEntry& entry);
 
+// The structure of a compound file held whole in memory (a recovered document), read with
+// the same rules the carver applies while assembling one.
+struct CompoundFile {
+  Header header;
+  Fat fat;
+  std::vector<DirEntry> entries;
+  // The stream entry of that name, or null.
+  [[nodiscard]] const DirEntry* stream(std::string_view ascii) const;
+};
+[[nodiscard]] std::optional<CompoundFile> openCompoundFile(Bytes file);
+
 }  // namespace vellumark::cfb

@@ -9,6 +9,7 @@
 
 #include "carvers/carver_framework.h"
 #include "carvers/compound_file.h"
+#include "carvers/document_naming.h"
 #include "formats/ole2.h"
 #include "scan/type_codes.h"
 
@@ -123,9 +124,13 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
     return;
   }
   const std::int64_t index = carve.saveDocument(extension, kTypeOle2, length);
-  if (index >= 0 && extension == ".DOC") afterWordDocumentSaved(ctx, static_cast<std::size_t>(index));
+  if (index >= 0 && !content.encrypted)
+    afterDocumentSaved(ctx, static_cast<std::size_t>(index), carve.bytes().first(static_cast<std::size_t>(length)),
+                       content.type == DocType::Word);
 }
 
-void afterWordDocumentSaved(CarveContext&, std::size_t) {}
+void afterDocumentSaved(CarveContext& ctx, std::size_t recoveredIndex, Bytes document, bool word) {
+  ctx.documents.describe(recoveredIndex, describeCompoundFile(document, word));
+}
 
 }  // namespace vellumark

@@ -13,9 +13,10 @@ namespace vellumark {
 // sectors, and writes it into the output folder when its family is selected.
 void carveOle2(CarveContext& ctx, std::int64_t startOffset);
 
-// Called after a Word document (".DOC") has been written, with its index in
-// state.recoveredFiles; the place where a recovered Word document may be renamed after its
-// content. Does nothing yet.
-void afterWordDocumentSaved(CarveContext& ctx, std::size_t recoveredIndex);
+// Called after a document (".DOC", ".XLS", ".PPT") has been written from `document`, with
+// its index among the recovered files: hands what the document says of itself (a Word
+// document's first line of text, the others' title; author and last-saved time) to the
+// document sink, which names the file after it and dates it.
+void afterDocumentSaved(CarveContext& ctx, std::size_t recoveredIndex, Bytes document, bool word);
 
 }  // namespace vellumark

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "carvers/carver_framework.h"
+#include "carvers/document_naming.h"
 #include "carvers/zip_walk.h"
 #include "formats/zip.h"
 #include "scan/type_codes.h"
@@ -39,8 +40,14 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
   if (carve.keptFrom() != 0 || static_cast<std::uint64_t>(archive.length) > held.size())
     return carve.reportUnsaved("a package over 200 MiB whose document parts come late was traced, not held");
   const bool whole = zip::checkArchive(held.first(static_cast<std::size_t>(archive.length)), archive).empty();
-  if (whole) (void)carve.saveDocument(extension, kTypeOoxml, archive.length);
-  else carve.saveDamaged(extension, kTypeOoxml, archive.length);
+  if (!whole) {
+    carve.saveDamaged(extension, kTypeOoxml, archive.length);
+    return;
+  }
+  const std::int64_t index = carve.saveDocument(extension, kTypeOoxml, archive.length);
+  if (index >= 0)
+    carve.context().documents.describe(static_cast<std::size_t>(index),
+                                       describePackage(held.first(static_cast<std::size_t>(archive.length)), archive));
 }
 
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {

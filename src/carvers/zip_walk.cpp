@@ -26,6 +26,9 @@ class RawInflater {
   enum class Status { NeedInput, Done, Broken };
 
   // Feeds `input`; consumed() tells how much of it the stream took.
+  // Keeps what comes out in `out` as well.
+  void keepOutput(std::vector<std::uint8_t>* out) { kept_ = out; }
+
   Status feed(Bytes input, std::uint64_t maxOutput) {
     if (!ok_) return Status::Broken;
     lastConsumed_ = 0;
@@ -39,6 +42,7 @@ class RawInflater {
       const std::size_t out = scratch_.size() - z_.avail_out;
       crc_ = static_cast<std::uint32_t>(crc32(crc_, scratch_.data(), static_cast<uInt>(out)));
       produced_ += out;
+      if (kept_ != nullptr && produced_ <= maxOutput) kept_->insert(kept_->end(), scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(out));
       lastConsumed_ = given - z_.avail_in;
       if (produced_ > maxOutput) return Status::Broken;
       if (rc == Z_STREAM_END) return Status::Done;
@@ -58,6 +62,7 @@ class RawInflater {
   std::uint64_t lastConsumed_ = 0;
   std::uint64_t produced_ = 0;
   std::uint32_t crc_ = 0;
+  std::vector<std::uint8_t>* kept_ = nullptr;
   std::array<Bytef, 64 * 1024> scratch_{};
 };
 
@@ -499,6 +504,29 @@ std::string checkArchive(Bytes file, const Archive& a) {
     if (std::string problem = checkContent(file, *local, c); !problem.empty()) return problem;
   }
   return {};
+}
+
+std::optional<std::vector<std::uint8_t>> entryContent(Bytes file, const Archive& archive, std::string_view name,
+                                                      std::uint64_t maxOutput) {
+  for (const LocalRecord& local : archive.locals) {
+    const Bytes localName(reinterpret_cast<const std::uint8_t*>(local.name.data()), local.name.size());
+    if (local.name.size() != name.size() || !bytesEqualNoCase(localName, 0, name)) continue;
+    if ((local.flags & kFlagEncrypted) || local.dataEnd < local.dataOffset ||
+        !fits(file, static_cast<std::size_t>(local.dataOffset), static_cast<std::size_t>(local.dataEnd - local.dataOffset)))
+      return std::nullopt;
+    const Bytes data = file.subspan(static_cast<std::size_t>(local.dataOffset), static_cast<std::size_t>(local.dataEnd - local.dataOffset));
+    if (local.method == kMethodStored) {
+      if (data.size() > maxOutput) return std::nullopt;
+      return std::vector<std::uint8_t>(data.begin(), data.end());
+    }
+    if (local.method != kMethodDeflated) return std::nullopt;
+    std::vector<std::uint8_t> out;
+    RawInflater inflater;
+    inflater.keepOutput(&out);
+    if (inflater.feed(data, maxOutput) != RawInflater::Status::Done) return std::nullopt;
+    return out;
+  }
+  return std::nullopt;
 }
 
 }  // namespace vellumark::zip

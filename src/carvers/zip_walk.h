@@ -23,6 +23,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,12 @@ struct InflateResult {
   std::uint32_t crc = 0;
 };
 [[nodiscard]] InflateResult inflateRaw(Bytes compressed, std::uint64_t maxOutput);
+
+// The content of the entry of a walked archive, held whole in `file`, whose name is `name`
+// (ASCII case ignored, as part names of a package): stored or inflated, at most maxOutput
+// bytes. nullopt when there is no such entry, or it is encrypted, broken or longer.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> entryContent(Bytes file, const Archive& archive, std::string_view name,
+                                                                    std::uint64_t maxOutput);
 
 }  // namespace zip
 }  // namespace vellumark

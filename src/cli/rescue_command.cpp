@@ -8,11 +8,13 @@
 #include <sstream>
 
 #include "app/refusal_text.h"
+#include "app/rename_marker.h"
 #include "app/text_table.h"
 #include "app/thumbnail_settings.h"
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
+#include "carvers/document_properties.h"
 #include "platform/interrupt_signal.h"
 #include "platform/program_folder.h"
 #include "scan/display_timer.h"
@@ -39,6 +41,7 @@ struct RescueOptions {
   bool json = false;
   bool verbose = false;
   int partition = 0;
+  bool noRename = false;
 };
 
 // Unreadable sectors named one by one in the report, at most.
@@ -105,6 +108,15 @@ int applySelections(ScanState& state, const RescueOptions& o, SelectionLists& li
     onClusterSizeChosen(lists, state.geometry, true);
   }
   return 0;
+}
+
+// The title, last-saved time and author a recovered file gives, as JSON members.
+std::string describedFields(const RecoveredFile& f) {
+  std::string out;
+  if (!f.title.empty()) out += ", \"title\": " + jsonString(f.title);
+  if (f.lastSaved) out += ", \"lastSaved\": " + jsonString(w3cDateOfUnixTime(*f.lastSaved));
+  if (!f.author.empty()) out += ", \"author\": " + jsonString(f.author);
+  return out;
 }
 
 void printJson(const ScanState& state, const ScanRequest& request, const ScanSummary& s, bool interrupted) {
@@ -182,7 +194,7 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
     const std::string name = slash == std::string::npos ? f.path : f.path.substr(slash + 1);
     out << (first ? "\n" : ",\n") << "    {\"name\": " << jsonString(name) << ", \"path\": " << jsonString(f.path)
         << ", \"size\": " << f.sizeBytes << ", \"startSector\": " << f.startSector
-        << ", \"type\": " << static_cast<int>(f.typeCode) << "}";
+        << ", \"type\": " << static_cast<int>(f.typeCode) << describedFields(f) << "}";
     first = false;
   }
   out << (first ? "]\n" : "\n  ]\n") << "}\n";
@@ -266,11 +278,13 @@ int runRescue(const RescueOptions& o) {
   terminal.onSaveError = o.onSaveError == "abort" ? SaveErrorPolicy::Abort : SaveErrorPolicy::Ignore;
   TerminalFrontEnd frontEnd(state, terminal, &interrupts);
 
-  // The thumbnail rules live beside the program.
+  // The thumbnail rules and the marker that switches renaming off live beside the program.
+  state.renameByTitle = !o.noRename;
   if (auto folder = platform::programFolder()) {
     ThumbnailSettings settings = loadThumbnailSettings(*folder);
     state.thumbnailRules = std::move(settings.rules);
     for (const std::string& w : settings.warnings) frontEnd.warn(w);
+    if (renamingSwitchedOff(*folder)) state.renameByTitle = false;
   }
 
   ScanSummary summary;
@@ -335,6 +349,8 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
   addPartitionOption(*cmd, options->partition);
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
+  cmd->add_flag("--no-rename", options->noRename,
+                "Keep the TEST_ names: do not name documents after their title or first line");
   cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");
   cmd->callback([options, &exitCode] { exitCode = runRescue(*options); });
 }

@@ -1,6 +1,7 @@
 #include "driver/carve_services.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -8,6 +9,7 @@
 #include "platform/output_file.h"
 #include "scan/read_ahead.h"
 #include "scan/type_codes.h"
+#include "util/unicode.h"
 
 namespace vellumark {
 
@@ -69,7 +71,12 @@ std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data)
     return -1;
   }
   ++state_.recoveredCount;
-  state_.recoveredFiles.push_back(RecoveredFile{std::move(path), data.size(), document.startSector, document.typeCode});
+  RecoveredFile file;
+  file.path = std::move(path);
+  file.sizeBytes = data.size();
+  file.startSector = document.startSector;
+  file.typeCode = document.typeCode;
+  state_.recoveredFiles.push_back(std::move(file));
   return static_cast<std::int64_t>(state_.recoveredFiles.size()) - 1;
 }
 
@@ -88,6 +95,62 @@ bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) 
 
 const RecoveredFile* ScanCarveServices::recovered(std::size_t index) const {
   return index < state_.recoveredFiles.size() ? &state_.recoveredFiles[index] : nullptr;
+}
+
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255;
+constexpr int kRenameAttempts = 30;
+constexpr int kRenameRetryMilliseconds = 100;
+constexpr std::int64_t kEarliestSaveTime = 631'152'000;  // 1990-01-01 00:00:00 UTC
+
+// Failures that another attempt will not mend.
+bool lastingRenameFailure(int code) { return code == EROFS || code == EACCES || code == EPERM; }
+
+}  // namespace
+
+std::string pathWithTitle(const std::string& path, const std::string& title) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t baseAt = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = path.find('.', baseAt);
+  if (dot == std::string::npos) dot = path.size();
+  const std::size_t baseBytes = path.size() - baseAt;
+  if (baseBytes + 1 >= kMaxNameBytes) return {};
+  const std::string_view fitting = utf8Prefix(title, kMaxNameBytes - baseBytes - 1);
+  if (fitting.empty()) return {};
+  return path.substr(0, dot) + "_" + std::string(fitting) + path.substr(dot);
+}
+
+bool plausibleSaveTime(std::int64_t seconds, std::int64_t now) { return seconds >= kEarliestSaveTime && seconds <= now; }
+
+void ScanCarveServices::renameAfterTitle(RecoveredFile& file, const std::string& title) {
+  const std::string target = pathWithTitle(file.path, title);
+  if (target.empty()) return;
+  for (int attempt = 1; attempt <= kRenameAttempts; ++attempt) {
+    const auto renamed = platform::renameNoReplace(file.path, target);
+    if (renamed) {
+      file.path = target;
+      return;
+    }
+    // A file of that name (from an earlier rescue) stays; this one keeps its first name.
+    if (renamed.error().code == EEXIST || renamed.error().code == ENAMETOOLONG || renamed.error().code == ENOENT) return;
+    if (lastingRenameFailure(renamed.error().code)) {
+      renameUnavailable_ = true;
+      return;
+    }
+    if (attempt < kRenameAttempts) pumpDelay(frontEnd_, kRenameRetryMilliseconds);
+  }
+}
+
+void ScanCarveServices::describe(std::size_t index, const DocumentDescription& d) {
+  if (index >= state_.recoveredFiles.size()) return;
+  RecoveredFile& file = state_.recoveredFiles[index];
+  file.title = d.title;
+  file.author = d.author;
+  file.lastSaved = d.lastSaved;
+  if (state_.renameByTitle && !renameUnavailable_ && !d.nameTitle.empty()) renameAfterTitle(file, d.nameTitle);
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  if (d.lastSaved && plausibleSaveTime(*d.lastSaved, now)) (void)platform::setModificationTime(file.path, *d.lastSaved);
 }
 
 void ScanCarveServices::carving(std::int64_t startSector, std::int64_t sector) {

@@ -65,6 +65,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
+  void describe(std::size_t index, const DocumentDescription& description) override;
   void carving(std::int64_t startSector, std::int64_t sector) override;
   void rejected(std::int64_t startSector, std::string_view reason) override;
   void unreadable(std::int64_t startSector, std::int64_t sector) override;
@@ -72,6 +73,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
  private:
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
+  void renameAfterTitle(RecoveredFile& file, const std::string& title);
 
   ScanState& state_;
   FrontEnd& frontEnd_;
@@ -80,7 +82,18 @@ class ScanCarveServices final : public CarveSettingsSource,
   std::uint8_t candidateType_ = 0;
   const ScanLayout* layout_ = nullptr;
   RejectionLog rejections_;
+  // Set once the output folder refuses renaming for good (read-only, no permission): later
+  // documents keep their first names without trying.
+  bool renameUnavailable_ = false;
 };
+
+// The path of a recovered file with "_" + title inserted before its extension (the first
+// '.' of its base name), the title cut so that the base name stays within 255 bytes;
+// "" when nothing of the title fits.
+[[nodiscard]] std::string pathWithTitle(const std::string& path, const std::string& title);
+
+// A last-saved time worth giving a file: after 1990 and not later than `now`.
+[[nodiscard]] bool plausibleSaveTime(std::int64_t seconds, std::int64_t now);
 
 // Waits about `milliseconds` while letting the front end handle its events.
 void pumpDelay(FrontEnd& frontEnd, int milliseconds);

@@ -1,6 +1,7 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -152,6 +153,33 @@ Expected<bool> removeFile(const std::string& path) {
 
 Expected<bool> renameFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return OsError{errno, "rename " + from + " to " + to};
+  return true;
+}
+
+Expected<bool> renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return OsError{errno, "rename " + from + " to " + to};
+  // No RENAME_NOREPLACE here: a hard link fails on an existing name just as well.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) != 0) {
+      OsError error{errno, "remove " + from};
+      (void)::unlink(to.c_str());
+      return error;
+    }
+    return true;
+  }
+  if (errno == EEXIST || (errno != EPERM && errno != ENOTSUP))
+    return OsError{errno, "rename " + from + " to " + to};
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) return OsError{EEXIST, "rename " + from + " to " + to};
+  return renameFile(from, to);
+}
+
+Expected<bool> setModificationTime(const std::string& path, std::int64_t seconds) {
+  struct timespec times[2] {};
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return OsError{errno, "set the time of " + path};
   return true;
 }
 

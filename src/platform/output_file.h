@@ -68,6 +68,14 @@ void removeUnfinishedOutputFile() noexcept;
 // Renames a file, replacing one of the new name.
 [[nodiscard]] Expected<bool> renameFile(const std::string& from, const std::string& to);
 
+// Renames a file only when nothing has the new name: an existing file is never replaced
+// (the error is then EEXIST). Atomic where the file system allows; where it can neither
+// rename without replacing nor link, the name is tested first.
+[[nodiscard]] Expected<bool> renameNoReplace(const std::string& from, const std::string& to);
+
+// Sets a file's modification (and access) time, in seconds since 1970-01-01 UTC.
+[[nodiscard]] Expected<bool> setModificationTime(const std::string& path, std::int64_t seconds);
+
 // Creates a folder (one level) unless a folder of that name is already there.
 [[nodiscard]] Expected<bool> makeDirectory(const std::string& path);
 

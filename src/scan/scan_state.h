@@ -48,6 +48,7 @@ struct ScanJob {
   std::string outputFolder;          // ends in '/'
   ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails
   bool keepDamaged = false;          // write documents that fail their check into outputFolder/damaged/
+  bool renameByTitle = true;         // name recovered documents after their title or first line
 
   // Results.
   std::uint32_t recoveredCount = 0;

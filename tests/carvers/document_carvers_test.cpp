@@ -63,6 +63,7 @@ CarveOutcome carveDocument(Bytes doc, std::uint32_t bps, Layout layout, CarverFn
   TempDir out;
   CarveSetup setup(image.bytes(), bps, out.path());
   setup.state.typeFlags = typeFlags;
+  setup.state.renameByTitle = false;  // the first names tell where a document began
   if (scanEndLimit >= 0) setup.state.scanEndSector = scanEndLimit;
   for (std::uint64_t s : foreign) setup.state.usedSectorMap.markSector(static_cast<std::int64_t>(s));
   outcome.foreignSectors = static_cast<std::int64_t>(foreign.size());

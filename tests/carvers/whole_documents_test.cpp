@@ -180,6 +180,7 @@ Scan scanImage(const ImageBuilder& image, const fs::path& out, bool keepDamaged)
   ScanState state;
   openScanSource(state, image.source(), "image");
   state.keepDamaged = keepDamaged;
+  state.renameByTitle = false;  // found by their first names
   test::RecordingFrontEnd frontEnd;
   ScanRequest request;
   request.outputFolder = out.string();
