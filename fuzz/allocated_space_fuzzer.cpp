@@ -21,6 +21,10 @@ namespace {
 
 constexpr std::uint64_t kMaxSectors = 8192;  // 4 MiB
 
+// The volume's memory, kept from one input to the next: mapping megabytes afresh for every
+// input would cost more than walking them.
+std::vector<std::uint8_t> gSpareImage;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 4) return 0;
   const std::span<const std::uint8_t> input(data, size);
   const std::uint64_t declared = std::min<std::uint64_t>(le32(input, 0), kMaxSectors);
-  std::vector<std::uint8_t> image(std::max<std::uint64_t>(declared, 1) * 512, 0);
+  std::vector<std::uint8_t> image = std::move(gSpareImage);
+  image.assign(std::max<std::uint64_t>(declared, 1) * 512, 0);
   for (std::size_t at = 4; at + 6 <= size;) {
     const std::uint64_t first = le32(input, at);
     const std::size_t length = std::min<std::size_t>(std::size_t{le16(input, at + 4)} * 512, size - at - 6);
@@ -43,10 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   ScanState state;
-  openScanSource(state, std::make_unique<MemorySource>(std::move(image)), "fuzz");
-  if (!state.usedSectorMap.allocate(state.geometry.lastSector)) return 0;
-  SilentFrontEnd frontEnd;
-  const AllocatedSpaceResult result = markAllocatedSpace(state, frontEnd);
-  if (result.ok && result.cancelled) std::abort();
+  auto source = std::make_unique<MemorySource>(std::move(image));
+  MemorySource& volume = *source;
+  openScanSource(state, std::move(source), "fuzz");
+  if (state.usedSectorMap.allocate(state.geometry.lastSector)) {
+    SilentFrontEnd frontEnd;
+    const AllocatedSpaceResult result = markAllocatedSpace(state, frontEnd);
+    if (result.ok && result.cancelled) std::abort();
+  }
+  gSpareImage = std::move(volume.bytes());
   return 0;
 }
