@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang
+  # libFuzzer and the sanitizer runtimes for Clang, and llvm-profdata / llvm-cov for coverage.
+  libclang-rt-14-dev llvm
   zlib1g-dev libjpeg62-turbo-dev libewf-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Tools the tests use to make real file systems and real files of many formats.

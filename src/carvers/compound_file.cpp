@@ -234,6 +234,10 @@ class StructureCheck {
   std::string entries() {
     if (entries_.empty() || entries_[0].type != ole2::kEntryRoot) return "no root entry";
     const std::uint64_t rootSize = sizeOf(entries_[0]);
+    // The mini stream is the root's chain of big sectors, so it lies inside the file; only
+    // then may its size decide how many mini sectors are tracked.
+    if (rootSize > static_cast<std::uint64_t>(sectorCount_) * static_cast<std::uint64_t>(h_.sectorBytes))
+      return "mini stream longer than the file";
     const std::int64_t miniSectors = static_cast<std::int64_t>(ceilDiv(rootSize, ole2::kMiniSectorBytes));
     std::vector<bool> miniOwned(static_cast<std::size_t>(miniSectors), false);
     const std::uint32_t count = static_cast<std::uint32_t>(entries_.size());

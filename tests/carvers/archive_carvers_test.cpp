@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -125,7 +126,9 @@ TEST(PdfCarver, RealPdfsFromGhostscript) {
 void appendBlock(std::vector<std::uint8_t>& b, std::uint8_t type, std::uint16_t flags, std::uint16_t headerSize,
                  std::uint32_t added = 0, std::size_t bodyBytes = 0) {
   const std::size_t at = b.size();
-  b.resize(at + headerSize + bodyBytes, 0x5A);
+  // A hostile header may declare fewer bytes than its fields take: they are written all the same.
+  const std::size_t fields = (flags & 0x8000) ? 11 : 7;
+  b.resize(at + std::max<std::size_t>(headerSize, fields) + bodyBytes, 0x5A);
   b[at] = 0x12;
   b[at + 1] = 0x34;
   b[at + 2] = type;

@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""Writes the fuzzers' seeds into tests/fuzz/corpus/<target>/ from real tools: boot sectors and
+metadata of volumes made by mkfs.vfat, mkfs.exfat and mkntfs, documents of tests/data/corpus,
+pictures made by ImageMagick and media made by ffmpeg. Run again to remake them (the output
+differs in volume serials and timestamps, nothing else)."""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CORPUS = os.path.join(ROOT, "tests", "fuzz", "corpus")
+DOCS = os.path.join(ROOT, "tests", "data", "corpus")
+MAX_SECTORS = 8192  # what the allocation fuzzer lays out
+
+
+def run(cmd):
+    return subprocess.run(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+def write(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def volumes(tmp):
+    """(name, image bytes) of small real volumes."""
+    recipes = [
+        ("fat12", 1440, "mkfs.vfat -F 12"),
+        ("fat12-4k-sectors", 4096, "mkfs.vfat -F 12 -S 4096"),
+        ("fat16", 20 * 1024, "mkfs.vfat -F 16 -s 4"),
+        ("fat16-reserved", 20 * 1024, "mkfs.vfat -F 16 -R 4 -f 1"),
+        ("fat32", 40 * 1024, "mkfs.vfat -F 32 -s 1"),
+        ("exfat", 4 * 1024, "mkfs.exfat"),
+        ("exfat-4k-clusters", 4 * 1024, "mkfs.exfat -c 4096"),
+        ("ntfs", 2 * 1024, "mkntfs -F -q"),
+        ("ntfs-4k-clusters", 4 * 1024, "mkntfs -F -q -c 4096"),
+    ]
+    out = []
+    for name, kib, mkfs in recipes:
+        path = os.path.join(tmp, name + ".img")
+        with open(path, "wb") as f:
+            f.truncate(kib * 1024)
+        if not run(f"{mkfs} '{path}'"):
+            print(f"skipped {name}: {mkfs} failed", file=sys.stderr)
+            continue
+        if name.startswith("fat"):
+            run(f"mcopy -i '{path}' '{os.path.join(DOCS, 'simple-list.doc')}' ::/A.DOC")
+        with open(path, "rb") as f:
+            out.append((name, f.read()))
+    out.append(("hfs", hfs_volume()))
+    out.append(("hfs-plus", hfs_plus_volume()))
+    return out
+
+
+def hfs_volume():
+    """An HFS volume of 512-byte blocks: master directory block, bitmap in sector 3."""
+    sectors = 2048
+    img = bytearray(sectors * 512)
+    mdb = 1024
+    img[mdb:mdb + 2] = b"BD"
+    struct.pack_into(">H", img, mdb + 14, 3)        # bitmap start sector
+    blocks = sectors - 8
+    struct.pack_into(">H", img, mdb + 18, blocks)   # allocation blocks
+    struct.pack_into(">I", img, mdb + 20, 512)      # block size
+    struct.pack_into(">H", img, mdb + 28, 5)        # first allocation block sector
+    img[3 * 512:3 * 512 + 40] = b"\xff" * 16 + b"\xf0\x0f" * 12
+    return bytes(img)
+
+
+def hfs_plus_volume():
+    """An HFS+ volume of 4096-byte blocks, its allocation file in two extents."""
+    blocks = 1024
+    img = bytearray(blocks * 4096)
+    vh = 1024
+    img[vh:vh + 4] = b"H+\x00\x04"
+    struct.pack_into(">I", img, vh + 40, 4096)
+    struct.pack_into(">I", img, vh + 44, blocks)
+    struct.pack_into(">IIII", img, vh + 128, 1, 1, 900, 1)  # allocation file extents
+    img[4096:4096 + 32] = b"\xff" * 20 + b"\x81" * 12
+    img[900 * 4096:900 * 4096 + 8] = b"\x3c" * 8
+    return bytes(img)
+
+
+def runs(image, skip_ff):
+    """The allocation fuzzer's layout of a volume: its length, then its non-zero sector runs
+    (leaving out sectors of all 0xFF too when skip_ff: NTFS's empty log file, never read)."""
+    sectors = min(len(image) // 512, MAX_SECTORS)
+    out = bytearray(struct.pack("<I", len(image) // 512))
+
+    def kept(s):
+        sector = image[s * 512:(s + 1) * 512]
+        return any(sector) and not (skip_ff and sector == b"\xff" * 512)
+
+    s = 0
+    while s < sectors:
+        if not kept(s):
+            s += 1
+            continue
+        first = s
+        while s < sectors and s - first < 0xFFFF and kept(s):
+            s += 1
+        out += struct.pack("<IH", first, s - first) + image[first * 512:s * 512]
+    return bytes(out)
+
+
+def pictures_and_media(tmp):
+    """(name, bytes) of small pictures and media files."""
+    recipes = [
+        ("photo.jpg", "convert -seed 1 -size 64x48 plasma:fractal -quality 80"),
+        ("progressive.jpg", "convert -seed 2 -size 48x32 plasma:fractal -interlace Plane"),
+        ("picture.png", "convert -seed 3 -size 40x30 plasma:fractal"),
+        ("picture.bmp", "convert -seed 4 -size 21x13 plasma:fractal BMP3:"),
+        ("le.tif", "convert -seed 5 -size 32x24 plasma:fractal -compress none -endian LSB"),
+        ("be.tif", "convert -seed 6 -size 32x24 plasma:fractal -compress zip -endian MSB"),
+        ("picture.gif", "convert -seed 7 -size 16x16 plasma:fractal"),
+        ("drawing.pdf", "convert -size 32x32 xc:red"),
+    ]
+    video = "-f lavfi -i testsrc=size=64x48:rate=10"
+    sound = "-f lavfi -i sine=frequency=440:sample_rate=8000"
+    media = [
+        ("clip.mp4", f"{video} -t 0.5 -c:v mpeg4 -brand mp42"),
+        ("clip.3gp", f"{video} -t 0.5 -s 176x144 -c:v h263"),
+        ("clip.mov", f"{video} -t 0.5 -c:v mpeg4"),
+        ("clip.avi", f"{video} -t 0.5 -c:v mpeg4"),
+        ("sound.wav", f"{sound} -t 0.2"),
+        ("clip.mpg", f"{video} -t 0.5 -c:v mpeg1video -f mpeg"),
+        ("clip.m2ts", f"{video} -t 0.5 -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1 -muxrate 600k -muxdelay 0"),
+        ("clip.wmv", f"{video} -t 0.5 -c:v wmv2"),
+        ("sound.wma", f"{sound} -t 0.5 -c:a wmav2"),
+    ]
+    out = []
+    for name, cmd in recipes:
+        path = os.path.join(tmp, name)
+        prefix = cmd.split()[-1] if cmd.split()[-1].endswith(":") else ""
+        base = cmd[: -len(prefix)] if prefix else cmd
+        if run(f"{base} {prefix}'{path}'"):
+            out.append((name, open(path, "rb").read()))
+    for name, args in media:
+        path = os.path.join(tmp, name)
+        if run(f"ffmpeg -hide_banner -loglevel error -nostdin -y {args} '{path}'"):
+            out.append((name, open(path, "rb").read()))
+    return out
+
+
+def documents(limit=32 * 1024):
+    names = sorted(n for n in os.listdir(DOCS) if n.rsplit(".", 1)[-1] in ("doc", "xls", "ppt", "docx", "xlsx", "pptx"))
+    out = []
+    for n in names:
+        data = open(os.path.join(DOCS, n), "rb").read()
+        if len(data) <= limit:
+            out.append((n, data))
+    return out
+
+
+def archives(tmp):
+    """ZIP files with data descriptors, ZIP64 fields, deflated and stored entries."""
+    out = []
+    src = os.path.join(tmp, "a.txt")
+    with open(src, "w") as f:
+        f.write("hello world\n" * 200)
+    for name, cmd in [
+        ("stored.zip", "zip -q -0 '{o}' a.txt"),
+        ("deflated.zip", "zip -q -9 '{o}' a.txt"),
+        ("descriptor.zip", "cat a.txt | zip -q '{o}' -"),
+        ("zip64.zip", "zip -q -fz '{o}' a.txt"),
+    ]:
+        o = os.path.join(tmp, name)
+        if run(f"cd '{tmp}' && " + cmd.format(o=o)):
+            out.append((name, open(o, "rb").read()))
+    for name, cmd in [("archive.7z", "7z a -bd -y '{o}' a.txt"), ("archive.cab", "gcab -c '{o}' a.txt")]:
+        o = os.path.join(tmp, name)
+        if run(f"cd '{tmp}' && " + cmd.format(o=o)):
+            out.append((name, open(o, "rb").read()))
+    return out
+
+
+def main():
+    if os.path.isdir(CORPUS):
+        shutil.rmtree(CORPUS)
+    with tempfile.TemporaryDirectory() as tmp:
+        vols = volumes(tmp)
+        files = pictures_and_media(tmp) + archives(tmp)
+        docs = documents()
+    for name, image in vols:
+        write("volume_detection", name, image[:4096])
+        write("classify_sector", "boot-" + name, image[:4096])
+        write("hex_dump", name, image[:512])
+        write("allocated_space", name, runs(image, name.startswith("ntfs")))
+    for name, data in files + docs:
+        write("classify_sector", name, data[:4096])
+        write("carvers", name, bytes([0, code_of(name)]) + data)
+    # A few geometries: 4096-byte sectors, clusters of 8 sectors with damaged documents kept.
+    for name, data in docs[:4] + files[:3]:
+        write("carvers", "4k-" + name, bytes([1, code_of(name)]) + data)
+        write("carvers", "c8-" + name, bytes([0x0E, code_of(name)]) + data)
+    for name, data in docs + archives_only(files):
+        if data[:4] == b"PK\x03\x04":
+            write("zip_walk", name, b"\x00" + data)
+            write("zip_walk", "held-" + name, b"\x04" + data)
+        elif data[:4] == b"\xd0\xcf\x11\xe0":
+            write("compound_file", name, data)
+    # Whole scans: a small FAT volume holding a document and a picture, and a raw image of
+    # files one after another on sector boundaries.
+    fat = next((img for n, img in vols if n == "fat12"), None)
+    raw = bytearray()
+    for name, data in docs[:2] + files[:4]:
+        raw += data + b"\x00" * (-len(data) % 512)
+    write("run_scan", "files-in-a-row", bytes(raw))
+    if fat is not None:
+        used = len(fat.rstrip(b"\x00"))
+        write("run_scan", "fat12-with-document", fat[: (used + 511) // 512 * 512])
+
+
+# The type code the carvers fuzzer is given for a seed (byte 1), by extension: the code the
+# classifier gives such a file at its start (a file it reads otherwise still reaches its carver).
+TYPE_CODES = {
+    "jpg": 1, "bmp": 4, "doc": 5, "xls": 5, "ppt": 5, "avi": 7, "png": 9, "wav": 10, "wmv": 13, "wma": 13,
+    "tif": 14, "zip": 16, "cab": 17, "7z": 18, "mp4": 19, "docx": 21, "xlsx": 21, "pptx": 21, "pdf": 22,
+    "3gp": 23, "mov": 24, "mpg": 31, "m2ts": 33,
+}
+
+
+def code_of(name):
+    return TYPE_CODES.get(name.rsplit(".", 1)[-1], 0)
+
+
+def archives_only(files):
+    return [(n, d) for n, d in files if n.endswith(".zip")]
+
+
+if __name__ == "__main__":
+    main()

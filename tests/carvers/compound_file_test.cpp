@@ -1,0 +1,54 @@
+// The compound-file reader on hostile fields: what a damaged file declares never decides how
+// much memory the checks take.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "carvers/compound_file.h"
+#include "support/compound_writer.h"
+
+namespace vellumark {
+namespace {
+
+void put64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::string structureOf(const std::vector<std::uint8_t>& file) {
+  const auto header = cfb::readHeader(file);
+  if (!header) return "no header";
+  cfb::WholeFile whole(file);
+  cfb::Fat fat;
+  if (std::string p = cfb::collectFat(whole, *header, fat); !p.empty()) return p;
+  const std::int64_t length = cfb::describedLength(*header, fat);
+  std::vector<std::uint8_t> dir;
+  if (std::string p = cfb::collectDirectory(whole, *header, fat, static_cast<std::int64_t>(file.size()) / header->sectorBytes - 2, dir);
+      !p.empty())
+    return p;
+  return cfb::checkStructure(std::span(file).first(static_cast<std::size_t>(length)), length, *header, fat,
+                             cfb::parseDirectory(dir));
+}
+
+// Found by the compound-file fuzzer: the root entry's size (the mini stream's length) sized
+// a table of mini sectors before anything bounded it, so a version 4 file declaring 2^62
+// bytes asked for 2^53 bytes of memory.
+TEST(CompoundFileStructure, ARootEntryLargerThanTheFileIsDamage) {
+  for (std::uint32_t sectorBytes : {512u, 4096u}) {
+    SCOPED_TRACE(sectorBytes);
+    auto file = test::writeCompoundFile({{"WordDocument", std::vector<std::uint8_t>(5000, 7)}, {"1Table", std::vector<std::uint8_t>(100, 8)}},
+                                        {.sectorBytes = sectorBytes});
+    ASSERT_EQ(structureOf(file), "");
+    const auto header = cfb::readHeader(file);
+    const auto root = static_cast<std::size_t>(header->sectorOffset(header->firstDirectorySector));
+    for (std::uint64_t size : {std::uint64_t{0xFFFFFFFF}, std::uint64_t{1} << 62, ~std::uint64_t{0}}) {
+      auto bad = file;
+      put64(bad, root + 120, size);
+      EXPECT_NE(structureOf(bad), "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vellumark
