@@ -50,10 +50,10 @@ Rescued carve(const std::vector<std::uint8_t>& doc, CarverFn carver, const TempD
 }
 
 std::vector<std::uint8_t> wordDoc(const std::u16string& text, bool eightBit = false) {
-  test::WordDocumentSpec spec;
-  spec.text = text;
-  spec.eightBitPieces = eightBit;
-  return test::writeWordDocument(spec);
+  test::WordDocumentContent content;
+  content.text = text;
+  content.eightBitPieces = eightBit;
+  return test::writeWordDocument(content);
 }
 
 std::string nameOf(const std::u16string& text) {
@@ -104,11 +104,11 @@ TEST(WordRenaming, SwitchedOffOrBlockedKeepsTheFirstName) {
   EXPECT_EQ(fs::path(r.files[0].path).filename(), "TEST_AAAAAAAQ.DOC");
 
   // An encrypted document gives no text.
-  test::WordDocumentSpec spec;
-  spec.text = u"Secret\r";
-  spec.encrypted = true;
+  test::WordDocumentContent content;
+  content.text = u"Secret\r";
+  content.encrypted = true;
   TempDir enc;
-  EXPECT_EQ(carve(test::writeWordDocument(spec), carveOle2, enc).names, std::vector<std::string>{"TEST_AAAAAAAQ.DOC"});
+  EXPECT_EQ(carve(test::writeWordDocument(content), carveOle2, enc).names, std::vector<std::string>{"TEST_AAAAAAAQ.DOC"});
 
   TempDir program;
   EXPECT_FALSE(renamingSwitchedOff(program.path().string() + "/"));
@@ -118,11 +118,11 @@ TEST(WordRenaming, SwitchedOffOrBlockedKeepsTheFirstName) {
 
 TEST(DocumentDates, LastSavedBecomesTheModificationTimeWhenPlausible) {
   const std::int64_t saved = 1'420'070'400;  // 2015-01-01
-  test::WordDocumentSpec spec;
-  spec.text = u"Dated\r";
-  spec.lastSavedFileTime = test::fileTimeOf(saved);
+  test::WordDocumentContent content;
+  content.text = u"Dated\r";
+  content.lastSavedFileTime = test::fileTimeOf(saved);
   TempDir out;
-  const Rescued r = carve(test::writeWordDocument(spec), carveOle2, out);
+  const Rescued r = carve(test::writeWordDocument(content), carveOle2, out);
   ASSERT_EQ(r.files.size(), 1u);
   struct stat st {};
   ASSERT_EQ(::stat(r.files[0].path.c_str(), &st), 0);

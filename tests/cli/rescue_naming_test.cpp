@@ -17,12 +17,12 @@ std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
 TEST(RescueNaming, NamesAfterTheFirstLineAndListsWhatTheDocumentSays) {
   test::TempDir dir;
-  test::WordDocumentSpec spec;
-  spec.text = u"Report 2023: final!\rBody\r";
-  spec.title = "Quarterly \"report\"";
-  spec.author = "Zoë";
-  spec.lastSavedFileTime = test::fileTimeOf(1'420'070'400);
-  const auto doc = test::writeWordDocument(spec);
+  test::WordDocumentContent content;
+  content.text = u"Report 2023: final!\rBody\r";
+  content.title = "Quarterly \"report\"";
+  content.author = "Zoë";
+  content.lastSavedFileTime = test::fileTimeOf(1'420'070'400);
+  const auto doc = test::writeWordDocument(content);
   test::ImageBuilder image(16 + doc.size() / 512 + 16);
   image.putBytes(16 * 512, doc);
   image.writeTo(dir / "doc.img");

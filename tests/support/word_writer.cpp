@@ -24,28 +24,28 @@ struct WordStreams {
   std::vector<std::uint8_t> table;
 };
 
-WordStreams writeWordStreams(const WordDocumentSpec& spec) {
+WordStreams writeWordStreams(const WordDocumentContent& content) {
   WordStreams s;
   std::vector<std::uint8_t>& wd = s.wordDocument;
   wd.assign(kTextOffset, 0);
   put16(wd, 0, 0xA5EC);   // wIdent
   put16(wd, 2, 193);      // nFib: Word 97
-  put16(wd, 10, 0x0200 | (spec.encrypted ? 0x0100 : 0));  // 1Table, encrypted
+  put16(wd, 10, 0x0200 | (content.encrypted ? 0x0100 : 0));  // 1Table, encrypted
   put16(wd, 32, 14);      // csw
   put16(wd, 62, 22);      // cslw
-  put32(wd, 76, static_cast<std::uint32_t>(spec.text.size()));  // ccpText
+  put32(wd, 76, static_cast<std::uint32_t>(content.text.size()));  // ccpText
   put16(wd, 152, 93);     // cbRgFcLcb
   // The text in two pieces (so that the table is a real one): first half, second half.
-  const std::size_t half = spec.text.size() / 2;
+  const std::size_t half = content.text.size() / 2;
   std::vector<std::uint32_t> fcs;
   for (std::size_t part = 0; part < 2; ++part) {
     const std::size_t from = part == 0 ? 0 : half;
-    const std::size_t to = part == 0 ? half : spec.text.size();
+    const std::size_t to = part == 0 ? half : content.text.size();
     const std::uint32_t at = static_cast<std::uint32_t>(wd.size());
-    fcs.push_back(spec.eightBitPieces ? (0x40000000u | (at * 2)) : at);
+    fcs.push_back(content.eightBitPieces ? (0x40000000u | (at * 2)) : at);
     for (std::size_t i = from; i < to; ++i) {
-      if (spec.eightBitPieces) wd.push_back(static_cast<std::uint8_t>(spec.text[i]));
-      else put16(wd, wd.size(), spec.text[i]);
+      if (content.eightBitPieces) wd.push_back(static_cast<std::uint8_t>(content.text[i]));
+      else put16(wd, wd.size(), content.text[i]);
     }
   }
   wd.resize(wd.size() + 512, 0);
@@ -63,7 +63,7 @@ WordStreams writeWordStreams(const WordDocumentSpec& spec) {
   const std::size_t plcAt = table.size();
   append32(table, 0);
   append32(table, static_cast<std::uint32_t>(half));
-  append32(table, static_cast<std::uint32_t>(spec.text.size()));
+  append32(table, static_cast<std::uint32_t>(content.text.size()));
   for (std::uint32_t fc : fcs) {
     put16(table, table.size(), 0);
     append32(table, fc);
@@ -129,11 +129,11 @@ std::uint64_t fileTimeOf(std::int64_t unixSeconds) {
   return static_cast<std::uint64_t>(unixSeconds + 11'644'473'600LL) * 10'000'000ULL;
 }
 
-std::vector<std::uint8_t> writeWordDocument(const WordDocumentSpec& spec) {
-  WordStreams s = writeWordStreams(spec);
+std::vector<std::uint8_t> writeWordDocument(const WordDocumentContent& content) {
+  WordStreams s = writeWordStreams(content);
   return writeCompoundFile({{"WordDocument", s.wordDocument},
                             {"1Table", s.table},
-                            {"\005SummaryInformation", writeSummaryInformation(spec.title, spec.author, spec.lastSavedFileTime)}});
+                            {"\005SummaryInformation", writeSummaryInformation(content.title, content.author, content.lastSavedFileTime)}});
 }
 
 }  // namespace vellumark::test

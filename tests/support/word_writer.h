@@ -9,7 +9,7 @@
 
 namespace vellumark::test {
 
-struct WordDocumentSpec {
+struct WordDocumentContent {
   std::u16string text;          // the main text; '\r' ends a paragraph
   bool eightBitPieces = false;  // store it in compressed (8-bit) pieces; the text must be Latin-1
   bool encrypted = false;       // set the FIB's encryption flag
@@ -19,7 +19,7 @@ struct WordDocumentSpec {
 };
 
 // The whole compound file.
-std::vector<std::uint8_t> writeWordDocument(const WordDocumentSpec& spec);
+std::vector<std::uint8_t> writeWordDocument(const WordDocumentContent& content);
 
 // Seconds since 1970 as a FILETIME.
 std::uint64_t fileTimeOf(std::int64_t unixSeconds);
