@@ -7,6 +7,7 @@
 #include <map>
 
 #include "util/byte_reader.h"
+#include "support/file_system_images.h"
 #include "support/image_builder.h"
 
 namespace vellumark {
@@ -24,7 +25,7 @@ bool isTraceablePackage(const CorpusDocument& doc, Bytes bytes) {
   return le32(bytes, 0) == 0x04034B50 && bytesEqual(bytes, 30, "[Content_Types].xml") && !doc.hasNote("data-descriptor");
 }
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
 
 struct Document {
   std::string name;

@@ -6,6 +6,7 @@
 
 #include "carvers/carver_registry.h"
 #include "scan/type_codes.h"
+#include "support/file_system_images.h"
 #include "support/image_builder.h"
 
 namespace vellumark {
@@ -16,7 +17,7 @@ using test::commandOutput;
 using test::ImageBuilder;
 using test::TempDir;
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
 
 struct CliRun {
   int status = -1;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/carve_setup.h"
+#include "support/file_system_images.h"
 #include "support/image_builder.h"
 
 namespace vellumark {
@@ -30,7 +31,7 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
 
 // A stored package of about `bytes` that the rescue recognises as a Word document.
 std::vector<std::uint8_t> bigPackage(std::size_t bytes) {

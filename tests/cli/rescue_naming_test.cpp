@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/file_system_images.h"
 #include "support/image_builder.h"
 #include "support/word_writer.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
 
 TEST(RescueNaming, NamesAfterTheFirstLineAndListsWhatTheDocumentSays) {
   test::TempDir dir;

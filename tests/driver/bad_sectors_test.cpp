@@ -9,6 +9,7 @@
 
 #include "driver/scan_driver.h"
 #include "scan/type_codes.h"
+#include "support/file_system_images.h"
 #include "support/image_builder.h"
 
 namespace vellumark {
@@ -17,7 +18,7 @@ namespace {
 using test::TempDir;
 namespace fs = std::filesystem;
 
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+using test::quoted;
 
 // The sector where a copy of `doc` begins in the image, or -1.
 std::int64_t findDocument(const std::vector<std::uint8_t>& image, const std::vector<std::uint8_t>& doc) {
