@@ -171,11 +171,6 @@ void Carve::discardBefore(std::int64_t offset) {
   keptFrom_ = offset;
 }
 
-Bytes Carve::bytes() const {
-  if (storedEnd_ <= keptFrom_) return {};
-  return Bytes(buffer_.data(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
-}
-
 void Carve::reserve(std::size_t bytes) {
   const std::size_t capacity = buffer_.capacity();
   if (bytes <= capacity) return;

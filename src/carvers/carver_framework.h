@@ -84,7 +84,11 @@ class Carve {
 
   // The file as assembled: bytes()[i] is file byte keptFrom() + i. Valid until the next
   // fetchUpTo or discardBefore.
-  [[nodiscard]] Bytes bytes() const;
+  // Inline: format loops ask for it per byte.
+  [[nodiscard]] Bytes bytes() const {
+    if (storedEnd_ <= keptFrom_) return {};
+    return Bytes(buffer_.data(), static_cast<std::size_t>(storedEnd_ - keptFrom_));
+  }
   [[nodiscard]] std::int64_t keptFrom() const { return keptFrom_; }
   // Bytes of the file assembled (or claimed) so far: always whole source sectors.
   [[nodiscard]] std::int64_t filled() const { return filled_; }
