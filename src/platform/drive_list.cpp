@@ -45,7 +45,10 @@ struct UdevFacts {
 
 UdevFacts udevFacts(const DeviceView& view, std::uint64_t device) {
   UdevFacts facts;
-  std::ifstream in(fs::path(view.udevData) / ("b" + deviceNumberText(device)));
+  // Appending, not "b" + text: GCC 12's -Wrestrict misreads the inlined operator+ in Release.
+  std::string entry = "b";
+  entry += deviceNumberText(device);
+  std::ifstream in(fs::path(view.udevData) / entry);
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("E:ID_FS_TYPE=", 0) == 0) facts.fsType = line.substr(13);
     if (line.rfind("E:ID_FS_LABEL=", 0) == 0) facts.label = line.substr(14);
