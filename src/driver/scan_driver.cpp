@@ -14,7 +14,15 @@ namespace vellumark {
 
 namespace {
 
+// The candidate lists double from a small start up to a million entries, then grow a million
+// at a time: a small source never pays for a million-entry reservation.
 constexpr std::size_t kCandidateGrowth = 1'000'000;
+constexpr std::size_t kFirstCandidateReserve = 1024;
+
+std::size_t grownCandidateCapacity(std::size_t size) {
+  if (size < kFirstCandidateReserve) return kFirstCandidateReserve;
+  return size + std::min(size, kCandidateGrowth);
+}
 
 std::uint32_t clusterSectors(const ScanState& state) {
   return state.geometry.sectorsPerCluster == 0 ? 1u : state.geometry.sectorsPerCluster;
@@ -33,12 +41,11 @@ void emptyCandidates(ScanState& state) {
   std::vector<std::uint8_t>().swap(state.candidateTypes);
 }
 
-// Appends a candidate, growing the lists a million entries at a time. False when memory
-// ran out.
+// Appends a candidate. False when memory ran out.
 bool appendCandidate(ScanState& state, std::uint64_t sector, std::uint8_t code) {
   try {
     if (state.candidateSectors.size() == state.candidateSectors.capacity()) {
-      const std::size_t capacity = state.candidateSectors.size() + kCandidateGrowth;
+      const std::size_t capacity = grownCandidateCapacity(state.candidateSectors.size());
       state.candidateSectors.reserve(capacity);
       state.candidateTypes.reserve(capacity);
     }
