@@ -120,7 +120,6 @@ def pictures_and_media(tmp):
         ("le.tif", "convert -seed 5 -size 32x24 plasma:fractal -compress none -endian LSB"),
         ("be.tif", "convert -seed 6 -size 32x24 plasma:fractal -compress zip -endian MSB"),
         ("picture.gif", "convert -seed 7 -size 16x16 plasma:fractal"),
-        ("drawing.pdf", "convert -size 32x32 xc:red"),
     ]
     video = "-f lavfi -i testsrc=size=64x48:rate=10"
     sound = "-f lavfi -i sine=frequency=440:sample_rate=8000"
@@ -130,7 +129,7 @@ def pictures_and_media(tmp):
         ("clip.mov", f"{video} -t 0.5 -c:v mpeg4"),
         ("clip.avi", f"{video} -t 0.5 -c:v mpeg4"),
         ("sound.wav", f"{sound} -t 0.2"),
-        ("clip.mpg", f"{video} -t 0.5 -c:v mpeg1video -f mpeg"),
+        ("clip.mpg", "-f lavfi -i testsrc=size=64x48:rate=25 -t 0.5 -c:v mpeg1video -f mpeg"),
         ("clip.m2ts", f"{video} -t 0.5 -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1 -muxrate 600k -muxdelay 0"),
         ("clip.wmv", f"{video} -t 0.5 -c:v wmv2"),
         ("sound.wma", f"{sound} -t 0.5 -c:a wmav2"),
@@ -181,12 +180,106 @@ def archives(tmp):
     return out
 
 
+def pdfs(tmp):
+    """PDFs as Ghostscript writes them (plain and linearised), one with an incremental update
+    appended, one with CR LF line ends and one whose first trailer points at offset 0."""
+    out = []
+    base = os.path.join(tmp, "drawing.pdf")
+    page = "newpath 10 10 moveto 60 60 lineto stroke /Helvetica findfont 12 scalefont setfont 10 30 moveto (seed) show showpage"
+    gs = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite"
+    if not run(f"{gs} -sOutputFile='{base}' -c '{page}'"):
+        return out
+    plain = open(base, "rb").read()
+    out.append(("drawing.pdf", plain))
+    linear = os.path.join(tmp, "linear.pdf")
+    if run(f"{gs} -dFastWebView=true -sOutputFile='{linear}' '{base}'"):
+        out.append(("linearised.pdf", open(linear, "rb").read()))
+    xref = plain.rfind(b"startxref")
+    update = (b"\n9 0 obj\n<< /Type /Annot >>\nendobj\nxref\n9 1\n0000000000 00000 n \n"
+              b"trailer\n<< /Size 10 /Prev 0 >>\nstartxref\n" + str(len(plain)).encode() + b"\n%%EOF\n")
+    out.append(("updated.pdf", plain + update))
+    out.append(("crlf.pdf", plain.replace(b"\n", b"\r\n")))
+    if xref > 0:
+        out.append(("startxref-zero.pdf", plain[:xref] + b"startxref\n0\n%%EOF\n" + plain[xref:]))
+    return out
+
+
+def camera_raw_and_more(tmp):
+    """Files no standard tool here writes, laid out by their header fields: Fujifilm RAF (one
+    and two raw blocks), Sigma X3F, CorelDRAW and CD-XA RIFF, and more TIFF layouts."""
+    out = []
+    for blocks in (1, 2):
+        raf = bytearray(4096)
+        raf[0:16] = b"FUJIFILMCCD-RAW "
+        raf[16:28] = b"0201FF129502"
+        struct.pack_into(">II", raf, 100, 512, 1024)
+        if blocks == 2:
+            struct.pack_into(">I", raf, 84, 148)
+            struct.pack_into(">II", raf, 128, 2048, 2048)
+        out.append((f"raw-{blocks}.raf", bytes(raf)))
+    body = bytes(range(256)) * 16
+    directory = b"SECd" + struct.pack("<II", 0x00020000, 2) + b"PROP" + struct.pack("<II", 8, 16) * 2
+    x3f = b"FOVb" + struct.pack("<I", 0x00020001) + body
+    pointer = len(x3f)
+    x3f += directory
+    out.append(("picture.x3f", x3f + struct.pack("<I", pointer)))
+
+    def riff(form, chunks):
+        payload = form
+        for cid, data in chunks:
+            payload += cid + struct.pack("<I", len(data)) + data + b"\x00" * (len(data) & 1)
+        return b"RIFF" + struct.pack("<I", len(payload)) + payload
+
+    out.append(("drawing.cdr", riff(b"CDR9", [(b"vrsn", b"\x84\x03"), (b"LIST", b"page" + b"x" * 301), (b"JUNK", b"")])))
+    out.append(("track.cdxa", riff(b"CDXA", [(b"fmt ", b"\x00" * 16), (b"data", b"\x11" * 2352)])))
+    out.append(("odd-chunks.wav", riff(b"WAVE", [(b"fmt ", struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)),
+                                                (b"LIST", b"INFOINAM\x03\x00\x00\x00ab\x00"), (b"data", b"\x80" * 333)])))
+    for name, opts in [("tiled.tif", "-define tiff:tile-geometry=16x16"), ("strips.tif", "-define tiff:rows-per-strip=4"),
+                       ("pages.tif", ""), ("big.tif", "")]:
+        path = os.path.join(tmp, name)
+        frames = "-seed 8 -size 24x20 plasma:fractal plasma:fractal" if name == "pages.tif" else "-seed 9 -size 24x20 plasma:fractal"
+        target = ("TIFF64:" if name == "big.tif" else "") + f"'{path}'"
+        if run(f"convert {frames} {opts} {target}"):
+            out.append((name, open(path, "rb").read()))
+    return out
+
+
+def long_media(tmp):
+    """Streams longer than the carvers' 64 KiB window, so that it moves on and claims unread."""
+    out = []
+    video = "-f lavfi -i testsrc=size=160x120:rate=25 -t 4 -b:v 600k"
+    for name, args in [("long.mp4", f"{video} -c:v mpeg4"), ("long.avi", f"{video} -c:v mpeg4"),
+                       ("long.mpg", f"{video} -c:v mpeg1video -f mpeg"),
+                       ("long.m2ts", f"{video} -c:v mpeg2video -f mpegts -mpegts_m2ts_mode 1")]:
+        path = os.path.join(tmp, name)
+        if run(f"ffmpeg -hide_banner -loglevel error -nostdin -y {args} '{path}'"):
+            out.append((name, open(path, "rb").read()[: 320 * 1024]))
+    return out
+
+
+def add_carver_seeds():
+    """Adds the seeds of the carvers that the first set left thin, keeping every seed there."""
+    with tempfile.TemporaryDirectory() as tmp:
+        files = pdfs(tmp) + camera_raw_and_more(tmp) + long_media(tmp) + pictures_and_media(tmp)
+    for name, data in files:
+        if os.path.exists(os.path.join(CORPUS, "carvers", name)):
+            continue
+        write("carvers", name, bytes([0, code_of(name)]) + data)
+        if name.startswith("long.") or name.endswith(".pdf"):
+            write("carvers", "4k-" + name, bytes([1, code_of(name)]) + data)
+        if name.endswith(".pdf"):
+            write("carvers", "c8-" + name, bytes([0x0E, code_of(name)]) + data)
+
+
 def main():
+    if sys.argv[1:] == ["--add-carver-seeds"]:
+        add_carver_seeds()
+        return
     if os.path.isdir(CORPUS):
         shutil.rmtree(CORPUS)
     with tempfile.TemporaryDirectory() as tmp:
         vols = volumes(tmp)
-        files = pictures_and_media(tmp) + archives(tmp)
+        files = pictures_and_media(tmp) + archives(tmp) + pdfs(tmp) + camera_raw_and_more(tmp) + long_media(tmp)
         docs = documents()
     for name, image in vols:
         write("volume_detection", name, image[:4096])
@@ -223,7 +316,7 @@ def main():
 TYPE_CODES = {
     "jpg": 1, "bmp": 4, "doc": 5, "xls": 5, "ppt": 5, "avi": 7, "png": 9, "wav": 10, "wmv": 13, "wma": 13,
     "tif": 14, "zip": 16, "cab": 17, "7z": 18, "mp4": 19, "docx": 21, "xlsx": 21, "pptx": 21, "pdf": 22,
-    "3gp": 23, "mov": 24, "mpg": 31, "m2ts": 33,
+    "3gp": 23, "mov": 24, "mpg": 31, "m2ts": 33, "x3f": 25, "raf": 26, "cdr": 27, "cdxa": 12,
 }
 
 
