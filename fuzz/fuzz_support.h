@@ -29,10 +29,11 @@ inline std::vector<std::uint8_t> sectorImage(std::span<const std::uint8_t> bytes
 
 // Opens `image` in `state` as a carve sees it: geometry of the sector size given, the whole
 // image as scan range, used-sector map allocated. (Detection runs too, but its geometry is
-// replaced.)
+// replaced.) When `unreadableSector` is not negative, every read that touches that sector fails.
 inline void openForCarving(ScanState& state, std::vector<std::uint8_t> image, std::uint32_t sectorBytes,
-                           std::uint32_t sectorsPerCluster) {
+                           std::uint32_t sectorsPerCluster, std::int64_t unreadableSector = -1) {
   auto source = std::make_unique<MemorySource>(std::move(image), sectorBytes);
+  if (unreadableSector >= 0) source->failReadsIn(static_cast<std::uint64_t>(unreadableSector) * sectorBytes, sectorBytes);
   const std::uint64_t size = source->sizeBytes();
   openScanSource(state, std::move(source), "fuzz");
   state.geometry.bytesPerSector = sectorBytes;

@@ -241,7 +241,50 @@ def camera_raw_and_more(tmp):
         target = ("TIFF64:" if name == "big.tif" else "") + f"'{path}'"
         if run(f"convert {frames} {opts} {target}"):
             out.append((name, open(path, "rb").read()))
+    out += [("raw-le.tif", raw_tiff("<", 42)), ("raw-be.tif", raw_tiff(">", 42)),
+            ("raw-panasonic.tif", raw_tiff("<", 0x55)), ("raw-olympus.tif", raw_tiff(">", 0x4F52))]
     return out
+
+
+def raw_tiff(order, magic):
+    """A TIFF laid out as camera raw files are: strips, tiles, free space, a JPEG preview,
+    image and alpha data blocks, a maker note naming a block, SubIFDs, an EXIF directory and
+    a second directory in the chain. `order` is "<" or ">"; `magic` the 16-bit word after the
+    byte-order mark (42, 0x55 for Panasonic, 0x4F52 for Olympus)."""
+    img = bytearray(8192)
+    img[0:2] = b"II" if order == "<" else b"MM"
+    struct.pack_into(order + "H", img, 2, magic)
+    struct.pack_into(order + "I", img, 4, 8)
+
+    def directory(at, entries, next_ifd=0):
+        struct.pack_into(order + "H", img, at, len(entries))
+        for i, (tag, typ, count, value) in enumerate(sorted(entries)):
+            struct.pack_into(order + "HHII", img, at + 2 + 12 * i, tag, typ, count, value)
+        struct.pack_into(order + "I", img, at + 2 + 12 * len(entries), next_ifd)
+
+    def array(at, typ, values):
+        fmt = "H" if typ == 3 else "I"
+        for i, v in enumerate(values):
+            struct.pack_into(order + fmt, img, at + (2 if typ == 3 else 4) * i, v)
+        return at
+
+    strips = array(1000, 4, [4000, 4200])
+    counts = array(1020, 3, [200, 300])
+    tiles = array(1040, 4, [4600, 4700, 4800])
+    tile_counts = array(1060, 4, [100, 100, 100])
+    free = array(1080, 4, [5000])
+    sub = array(1100, 4, [2000, 2200])
+    img[1200:1216] = b"STMN0002" + struct.pack(order + "II", 6000, 500)
+    directory(8, [(256, 3, 1, 16), (273, 4, 2, strips), (279, 3, 2, counts), (288, 4, 1, free), (289, 4, 1, 100),
+                  (324, 4, 3, tiles), (325, 4, 3, tile_counts), (330, 4, 2, sub), (513, 4, 1, 5200),
+                  (514, 4, 1, 300), (34665, 4, 1, 2400), (37500, 7, 16, 1200), (48320, 4, 1, 6600),
+                  (48321, 4, 1, 400), (48322, 4, 1, 7100), (48323, 4, 1, 90)], next_ifd=2600)
+    directory(2000, [(256, 3, 1, 8), (273, 4, 1, 0xFFFFFFFF), (279, 4, 1, 0), (280, 4, 1, 7500)])
+    directory(2200, [(256, 3, 1, 8), (273, 4, 1, 7600), (279, 4, 1, 64)])
+    directory(2400, [(33434, 5, 1, 3000), (37500, 7, 20, 3100)])
+    directory(2600, [(256, 3, 1, 4), (273, 4, 1, 7800), (279, 4, 1, 100)])
+    img[3100:3108] = b"stmn0001"
+    return bytes(img)
 
 
 def long_media(tmp):
@@ -271,8 +314,26 @@ def add_carver_seeds():
             write("carvers", "c8-" + name, bytes([0x0E, code_of(name)]) + data)
 
 
+# Seeds carved with one sector unreadable (byte 0 bit 4; bits 5-7 say which: 8 * (n + 1) - 1),
+# so that a carver's failing reads are met too.
+UNREADABLE_SECTOR_SEEDS = [("long.mp4", 3), ("long.avi", 1), ("long.mpg", 2), ("long.m2ts", 0), ("updated.pdf", 0),
+                           ("WithThreeCharts.xls", 2), ("60329.docx", 1), ("TestChineseProperties.doc", 4),
+                           ("bug63290.pptx", 3), ("be.tif", 0), ("photo.jpg", 0), ("sound.wma", 0)]
+
+
+def add_unreadable_sector_seeds():
+    for name, n in UNREADABLE_SECTOR_SEEDS:
+        path = os.path.join(CORPUS, "carvers", name)
+        if os.path.exists(path):
+            data = open(path, "rb").read()
+            write("carvers", f"unreadable{8 * (n + 1) - 1}-{name}", bytes([data[0] | 0x10 | n << 5]) + data[1:])
+
+
 def main():
     if sys.argv[1:] == ["--add-carver-seeds"]:
+        add_carver_seeds()
+        add_unreadable_sector_seeds()
+        return
         add_carver_seeds()
         return
     if os.path.isdir(CORPUS):
@@ -299,6 +360,7 @@ def main():
             write("zip_walk", "held-" + name, b"\x04" + data)
         elif data[:4] == b"\xd0\xcf\x11\xe0":
             write("compound_file", name, data)
+    add_unreadable_sector_seeds()
     # Whole scans: a small FAT volume holding a document and a picture, and a raw image of
     # files one after another on sector boundaries.
     fat = next((img for n, img in vols if n == "fat12"), None)
