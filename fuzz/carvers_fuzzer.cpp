@@ -1,8 +1,8 @@
 // Every carver of the table over a small image, through the services the scan driver uses.
 //
 // Input: byte 0 chooses the geometry (bit 0: 4096-byte sectors instead of 512; bits 1-2:
-// 1, 2, 4 or 8 sectors per cluster; bit 3: keep damaged documents; bit 4: sector
-// 8 * (bits 5-7 + 1) - 1 cannot be read, so the carvers meet a failing read), byte 1 is the type code
+// 1, 2, 4 or 8 sectors per cluster; bit 3: keep damaged documents; bit 4: one sector cannot
+// be read, sector 0 when bits 5-7 hold n = 0, else sector 8n - 1), byte 1 is the type code
 // of the candidate (when no carver takes that code, the code the classifier gives the first
 // sector), and the rest is the image from its first byte, zero-padded to whole sectors. The
 // candidate is carved at offset 0 in the second pass, then once more in the final sweep.
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> rest(data + 2, std::min(size - 2, kMaxImageBytes));
 
   ScanState state;
-  const std::int64_t unreadable = (data[0] & 0x10) ? 8 * ((data[0] >> 5) + 1) - 1 : -1;
+  const int n = data[0] >> 5;
+  const std::int64_t unreadable = (data[0] & 0x10) == 0 ? -1 : n == 0 ? 0 : 8 * n - 1;
   fuzz::openForCarving(state, fuzz::sectorImage(rest, sectorBytes), sectorBytes, sectorsPerCluster, unreadable);
   state.keepDamaged = (data[0] & 8) != 0;
   state.outputFolder = kOutput.empty();

@@ -287,6 +287,33 @@ def raw_tiff(order, magic):
     return bytes(img)
 
 
+def box_variants(mp4):
+    """The MP4 with its media box given a 64-bit size, and with a last box of size 0 (to the
+    end of the file)."""
+    out = []
+    pos = 0
+    while pos + 8 <= len(mp4):
+        size, kind = struct.unpack(">I4s", mp4[pos:pos + 8])
+        if kind == b"mdat" and size >= 8:
+            large = mp4[:pos] + struct.pack(">I4sQ", 1, b"mdat", size + 8) + mp4[pos + 8:]
+            out.append(("largesize.mp4", large))
+            out.append(("to-the-end.mp4", mp4[:pos] + struct.pack(">I4s", 0, b"mdat") + mp4[pos + 8:pos + size]))
+            break
+        if size < 8:
+            break
+        pos += size
+    return out
+
+
+def corel_zip(tmp):
+    """A CorelDRAW drawing: a ZIP whose first entry is the drawing's RIFF data."""
+    path = os.path.join(tmp, "drawing-zip.cdr")
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("content/riffData.cdr", b"RIFF\x04\x00\x00\x00CDRA" * 40)
+        z.writestr("META-INF/metadata.xml", "<metadata/>")
+    return [("drawing-zip.cdr", open(path, "rb").read())]
+
+
 def long_media(tmp):
     """Streams longer than the carvers' 64 KiB window, so that it moves on and claims unread."""
     out = []
@@ -303,22 +330,35 @@ def long_media(tmp):
 def add_carver_seeds():
     """Adds the seeds of the carvers that the first set left thin, keeping every seed there."""
     with tempfile.TemporaryDirectory() as tmp:
-        files = pdfs(tmp) + camera_raw_and_more(tmp) + long_media(tmp) + pictures_and_media(tmp)
+        media = pictures_and_media(tmp)
+        files = pdfs(tmp) + camera_raw_and_more(tmp) + long_media(tmp) + media + corel_zip(tmp)
+        files += box_variants(dict(media).get("clip.mp4", b""))
+
+    def add(name, data):
+        if not os.path.exists(os.path.join(CORPUS, "carvers", name)):
+            write("carvers", name, data)
+
     for name, data in files:
-        if os.path.exists(os.path.join(CORPUS, "carvers", name)):
-            continue
-        write("carvers", name, bytes([0, code_of(name)]) + data)
+        add(name, bytes([0, code_of(name)]) + data)
         if name.startswith("long.") or name.endswith(".pdf"):
-            write("carvers", "4k-" + name, bytes([1, code_of(name)]) + data)
+            add("4k-" + name, bytes([1, code_of(name)]) + data)
         if name.endswith(".pdf"):
-            write("carvers", "c8-" + name, bytes([0x0E, code_of(name)]) + data)
+            add("c8-" + name, bytes([0x0E, code_of(name)]) + data)
+        if name.endswith((".wmv", ".wma")):
+            # The same files walked object by object, as when their header object is damaged.
+            add("objects-" + name, bytes([0, 20]) + data)
 
 
-# Seeds carved with one sector unreadable (byte 0 bit 4; bits 5-7 say which: 8 * (n + 1) - 1),
+# Seeds carved with one sector unreadable (byte 0 bit 4; bits 5-7, n, say which: 0, or 8n - 1),
 # so that a carver's failing reads are met too.
-UNREADABLE_SECTOR_SEEDS = [("long.mp4", 3), ("long.avi", 1), ("long.mpg", 2), ("long.m2ts", 0), ("updated.pdf", 0),
-                           ("WithThreeCharts.xls", 2), ("60329.docx", 1), ("TestChineseProperties.doc", 4),
-                           ("bug63290.pptx", 3), ("be.tif", 0), ("photo.jpg", 0), ("sound.wma", 0)]
+UNREADABLE_SECTOR_SEEDS = [("long.mp4", 4), ("long.avi", 2), ("long.mpg", 3), ("long.m2ts", 1), ("updated.pdf", 1),
+                           ("WithThreeCharts.xls", 3), ("60329.docx", 2), ("TestChineseProperties.doc", 5),
+                           ("bug63290.pptx", 4), ("be.tif", 1), ("photo.jpg", 1), ("sound.wma", 1),
+                           ("clip.avi", 0), ("deflated.zip", 0), ("drawing.pdf", 0)]
+
+
+def unreadable_sector(n):
+    return 0 if n == 0 else 8 * n - 1
 
 
 def add_unreadable_sector_seeds():
@@ -326,7 +366,7 @@ def add_unreadable_sector_seeds():
         path = os.path.join(CORPUS, "carvers", name)
         if os.path.exists(path):
             data = open(path, "rb").read()
-            write("carvers", f"unreadable{8 * (n + 1) - 1}-{name}", bytes([data[0] | 0x10 | n << 5]) + data[1:])
+            write("carvers", f"unreadable{unreadable_sector(n)}-{name}", bytes([data[0] | 0x10 | n << 5]) + data[1:])
 
 
 def main():
@@ -383,6 +423,8 @@ TYPE_CODES = {
 
 
 def code_of(name):
+    if name.endswith("-zip.cdr"):
+        return 28
     return TYPE_CODES.get(name.rsplit(".", 1)[-1], 0)
 
 
