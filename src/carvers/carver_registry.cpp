@@ -73,6 +73,8 @@ CarverFn mainPassCarver(std::uint8_t code) {
   return e ? e->mainPass : nullptr;
 }
 
+CarverFn confirmedPassCarver(std::uint8_t code) { return code == kTypeOoxml ? carveOoxmlConfirmed : nullptr; }
+
 CarverFn finalSweepCarver(std::uint8_t code) {
   const CarverEntry* e = entryFor(code);
   return e ? e->finalSweep : nullptr;
