@@ -22,6 +22,8 @@ struct Frame {
   std::int64_t last = 0;  // the cluster taken at this depth
   Stage stage = Stage::Near;
   std::int64_t next = 0;
+  std::int64_t blame = -1;     // the earliest offset the check blamed for a candidate here
+  bool stretchTried = false;
 };
 
 class Search {
@@ -46,14 +48,28 @@ class Search {
     startCluster_ = first;
     chosen_.push_back(first);
     if (v == FragmentVerdict::Complete) return assembly();
+    firstBytes_ = (firstEnd - start_) * g_.bytesPerSector;
     check_.save(1);
     frames_.push_back(Frame{first, Stage::Near, first + 1});
-    std::size_t deepest = 1;
+    std::size_t& deepest = deepest_;
     for (;;) {
       if (outOfBounds()) return giveUp();
       const std::size_t depth = frames_.size();
       const std::optional<std::int64_t> c = nextCandidate(frames_.back());
       if (!c) {
+        Frame& f = frames_.back();
+        if (f.blame >= 0 && !f.stretchTried) {
+          f.stretchTried = true;
+          const std::size_t from = levelOf(f.blame);
+          if (from >= 1 && from < depth) {
+            bool complete = false;
+            if (tryStretch(from, depth, complete)) {
+              if (complete) return assembly();
+              deepest = std::max(deepest, frames_.size());
+              continue;
+            }
+          }
+        }
         // Nothing continues the file here: the cluster taken at this depth was wrong after all.
         if (depth == 1) return std::nullopt;
         if (depth - 1 + limits_.maxBacktrack < deepest) return giveUp();
@@ -68,7 +84,11 @@ class Search {
       check_.load(depth);
       ++work_.clustersTried;
       const FragmentVerdict verdict = check_.take(buffer_);
-      if (verdict == FragmentVerdict::Broken) continue;
+      if (verdict == FragmentVerdict::Broken) {
+        std::int64_t& blame = frames_.back().blame;
+        blame = blame < 0 ? check_.blameFrom() : std::min(blame, check_.blameFrom());
+        continue;
+      }
       chosen_.push_back(*c);
       taken_.insert(*c);
       if (verdict == FragmentVerdict::Complete) return assembly();
@@ -84,6 +104,84 @@ class Search {
   }
 
  private:
+  // The level (index in chosen_) that holds file offset `offset`.
+  std::size_t levelOf(std::int64_t offset) const {
+    if (offset < firstBytes_) return 0;
+    return 1 + static_cast<std::size_t>((offset - firstBytes_) / (spc_ * g_.bytesPerSector));
+  }
+
+  // The n-th cluster after c that is free for levels from `level` on (those taken at that
+  // level or later are being replaced); -1 past the window or the range.
+  std::int64_t nthFree(std::int64_t c, std::int64_t n, std::size_t level, std::int64_t limit) const {
+    while (n > 0) {
+      ++c;
+      if (c > limit || firstSectorOf(c) > g_.lastSector) return -1;
+      if (free(c) || (taken_.count(c) != 0 && takenFrom(c, level))) --n;
+    }
+    return c;
+  }
+  bool takenFrom(std::int64_t c, std::size_t level) const {
+    return std::find(chosen_.begin() + static_cast<std::ptrdiff_t>(level), chosen_.end(), c) != chosen_.end();
+  }
+
+  // Levels from..last-1 passed, yet nothing continues the file at level `last`, and the check
+  // blamed a stretch that began at level `from`: its clusters are tried as runs, a gap at one
+  // level k of it, then every s-th free cluster. On success the run replaces levels k on.
+  bool tryStretch(std::size_t from, std::size_t last, bool& complete) {
+    for (std::size_t k = last - 1; k >= from && k >= 1; --k) {
+      if (k + limits_.maxBacktrack < deepest_) break;
+      const std::int64_t limit = chosen_[k - 1] + limits_.windowClusters;
+      for (std::int64_t s = 1; s <= limits_.maxStride; ++s) {
+        for (std::int64_t gap = 0; gap < (s == 1 ? limits_.maxGap : s + 1); ++gap) {
+          if (s == 1 && gap == 0) continue;  // the run that failed
+          if (outOfBounds()) return false;
+          std::vector<std::int64_t> run;
+          std::int64_t c = nthFree(chosen_[k - 1], gap + 1, k, limit);
+          check_.load(k);
+          bool ok = c >= 0;
+          for (std::size_t level = k; ok && level <= last; ++level) {
+            if (level > k) c = nthFree(c, s, k, limit);
+            if (c < 0 || !piece(firstSectorOf(c), spc_)) {
+              ok = false;
+              break;
+            }
+            ++work_.clustersTried;
+            const FragmentVerdict v = check_.take(buffer_);
+            if (v == FragmentVerdict::Broken) ok = false;
+            run.push_back(c);
+            if (v == FragmentVerdict::Complete) break;
+          }
+          if (ok) return adoptRun(k, run, complete);
+        }
+      }
+      if (k == 1) break;
+    }
+    return false;
+  }
+
+  // Levels k on become `run`, fed again so that every level has its saved state.
+  bool adoptRun(std::size_t k, const std::vector<std::int64_t>& run, bool& complete) {
+    for (std::size_t i = k; i < chosen_.size(); ++i) taken_.erase(chosen_[i]);
+    chosen_.resize(k);
+    frames_.resize(k);
+    check_.load(k);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      if (!piece(firstSectorOf(run[i]), spc_)) return false;
+      const FragmentVerdict v = check_.take(buffer_);
+      if (v == FragmentVerdict::Broken) return false;
+      chosen_.push_back(run[i]);
+      taken_.insert(run[i]);
+      if (v == FragmentVerdict::Complete) {
+        complete = true;
+        return true;
+      }
+      check_.save(chosen_.size());
+      const bool lastOne = i + 1 == run.size();
+      frames_.push_back(Frame{run[i], lastOne ? Stage::Near : Stage::Done, run[i] + 1});
+    }
+    return true;
+  }
+
   std::int64_t clusterOf(std::int64_t sector) const { return floorDiv(sector - g_.clusterPhase, spc_); }
   std::int64_t firstSectorOf(std::int64_t cluster) const { return cluster * spc_ + g_.clusterPhase; }
 
@@ -173,6 +271,8 @@ class Search {
   std::vector<std::uint8_t> buffer_;
   std::chrono::steady_clock::time_point began_;
   std::int64_t startCluster_ = 0;
+  std::int64_t firstBytes_ = 0;
+  std::size_t deepest_ = 1;
   std::vector<std::int64_t> chosen_;
   std::unordered_set<std::int64_t> taken_;
   std::vector<Frame> frames_;

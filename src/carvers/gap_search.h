@@ -14,7 +14,10 @@
 // (pieces out of order), then further ahead up to the window's end. A cluster the check
 // turns down is passed over; a level with nothing left backtracks into the level before,
 // because a check may notice a wrong cluster only some way after it (a stored stretch is
-// not checked until its CRC). The work is bounded per file (clusters tried, backtracking
+// not checked until its CRC). Where the check blames a stretch of several clusters it could
+// not look into, the clusters of that stretch are tried as one run instead: a gap of a few
+// clusters at one place in it, then every first, second, third or fourth free cluster (the
+// file written alone, or round robin with up to three others). The work is bounded per file (clusters tried, backtracking
 // depth, time); past the bound the file is given up.
 //
 // Nothing is claimed while searching: the caller claims the clusters of an assembly it
@@ -50,6 +53,9 @@ class FragmentCheck {
   virtual void load(std::size_t slot) = 0;
   // The state in `slot` will not be asked for again.
   virtual void forget(std::size_t slot) = 0;
+  // After a Broken verdict: the first file offset that may be at fault. Checks that cannot
+  // look into a stretch (stored data, settled only by its CRC-32) blame its start.
+  [[nodiscard]] virtual std::int64_t blameFrom() const = 0;
   // How many content bytes the check has decoded (for the work counters).
   [[nodiscard]] virtual std::uint64_t decodedBytes() const = 0;
 };
@@ -59,6 +65,8 @@ struct GapSearchLimits {
   std::int64_t nearClusters = 64;         // tried before the earlier free clusters
   std::int64_t maxClustersTried = 60'000;
   std::size_t maxBacktrack = 48;          // levels behind the furthest one reached
+  std::int64_t maxGap = 32;               // clusters skipped at once in a stretch the check could not look into
+  std::int64_t maxStride = 4;
   std::chrono::milliseconds maxTime{4000};
   std::int64_t maxClusters = 51'200;      // 200 MiB of 4 KiB clusters
 };

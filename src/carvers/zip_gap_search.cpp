@@ -12,6 +12,17 @@ namespace {
 
 enum class Phase { Record, Data, Descriptor, Done };
 
+// Part names and extra fields as packages have them: a header that claims more is bytes of
+// something else, refused before the walk waits for them.
+constexpr std::size_t kMaxNameBytes = 1024;
+constexpr std::size_t kMaxExtraBytes = 4096;
+
+bool plausibleName(Bytes name) {
+  for (std::uint8_t c : name)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
 }  // namespace
 
 struct ZipFragmentCheck::Local {
@@ -120,9 +131,22 @@ FragmentVerdict ZipFragmentCheck::take(Bytes cluster) {
   // A state that already ended (or could not be restored) takes nothing more.
   if (st_->phase == Phase::Done) return FragmentVerdict::Broken;
   if (st_->size > maxBytes_) return FragmentVerdict::Broken;
+  const std::int64_t from = st_->size;
   file_.insert(file_.end(), cluster.begin(), cluster.end());
   st_->size += static_cast<std::int64_t>(cluster.size());
-  return advance();
+  const FragmentVerdict v = advance();
+  if (v == FragmentVerdict::Broken) blame_ = blameFor(from);
+  return v;
+}
+
+// A stored entry's bytes are settled only by its CRC-32, a deflate stream's stored blocks
+// (up to 64 KiB) only by what follows them, its end only by the descriptor after it.
+std::int64_t ZipFragmentCheck::blameFor(std::int64_t clusterStart) const {
+  const State& s = *st_;
+  // A descriptor that does not agree may follow a stream ended early by wrong bytes.
+  if (s.phase == Phase::Record) return std::min(clusterStart, s.pos);
+  if (s.entry.method == kMethodStored) return std::min(clusterStart, s.dataStart);
+  return std::min(clusterStart, std::max(s.dataStart, s.pos - 65536));
 }
 
 bool ZipFragmentCheck::have(std::int64_t offset, std::int64_t n) const { return offset >= 0 && offset + n <= st_->size; }
@@ -159,10 +183,12 @@ FragmentVerdict ZipFragmentCheck::record() {
     const std::size_t nameLength = le16(f, at + kLocalNameLengthOffset);
     const std::size_t extraLength = le16(f, at + kLocalExtraLengthOffset);
     const auto header = static_cast<std::int64_t>(kLocalHeaderBytes + nameLength + extraLength);
-    if (!have(s.pos, header)) return FragmentVerdict::Consistent;
     const bool descriptor = (flags & kFlagDataDescriptor) != 0;
-    if ((flags & kFlagEncrypted) || nameLength == 0) return FragmentVerdict::Broken;
+    if ((flags & kFlagEncrypted) || nameLength == 0 || nameLength > kMaxNameBytes || extraLength > kMaxExtraBytes)
+      return FragmentVerdict::Broken;
     if (method != kMethodStored && method != kMethodDeflated) return FragmentVerdict::Broken;
+    if (!have(s.pos, header)) return FragmentVerdict::Consistent;
+    if (!plausibleName(f.subspan(at + kLocalNameOffset, nameLength))) return FragmentVerdict::Broken;
     if (descriptor && method == kMethodStored) return FragmentVerdict::Broken;
     Local e;
     e.offset = s.pos;
@@ -188,6 +214,9 @@ FragmentVerdict ZipFragmentCheck::record() {
   if (signature == kCentralHeader) {
     if (!have(s.pos, kCentralHeaderBytes)) return FragmentVerdict::Consistent;
     const std::size_t nameLength = le16(f, at + kCentralNameLengthOffset);
+    if (nameLength == 0 || nameLength > kMaxNameBytes || le16(f, at + kCentralExtraLengthOffset) > kMaxExtraBytes ||
+        le16(f, at + kCentralCommentLengthOffset) > kMaxExtraBytes)
+      return FragmentVerdict::Broken;
     const auto length = static_cast<std::int64_t>(kCentralHeaderBytes + nameLength + le16(f, at + kCentralExtraLengthOffset) +
                                                   le16(f, at + kCentralCommentLengthOffset));
     if (!have(s.pos, length)) return FragmentVerdict::Consistent;

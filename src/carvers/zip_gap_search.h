@@ -31,6 +31,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   void load(std::size_t slot) override;
   void forget(std::size_t slot) override;
   [[nodiscard]] std::uint64_t decodedBytes() const override;
+  [[nodiscard]] std::int64_t blameFrom() const override { return blame_; }
 
   // The package, once take() said Complete: exactly its bytes, to the end of its comment.
   [[nodiscard]] Bytes package() const;
@@ -47,6 +48,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   [[nodiscard]] FragmentVerdict record();
   [[nodiscard]] FragmentVerdict data();
   [[nodiscard]] FragmentVerdict descriptor();
+  [[nodiscard]] std::int64_t blameFor(std::int64_t clusterStart) const;
   [[nodiscard]] bool have(std::int64_t offset, std::int64_t n) const;
   void startInflate();
 
@@ -57,6 +59,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<Local> locals_;  // entries checked whole, in file order
   std::vector<std::uint8_t> scratch_;
+  std::int64_t blame_ = 0;
 };
 
 }  // namespace vellumark::zip
