@@ -63,7 +63,7 @@ class FragmentCheck {
 struct GapSearchLimits {
   std::int64_t windowClusters = 4096;     // how far past the last cluster taken a continuation may lie
   std::int64_t nearClusters = 64;         // tried before the earlier free clusters
-  std::int64_t maxClustersTried = 60'000;
+  std::int64_t maxClustersTried = 20'000;
   std::size_t maxBacktrack = 48;          // levels behind the furthest one reached
   std::int64_t maxGap = 32;               // clusters skipped at once in a stretch the check could not look into
   std::int64_t maxStride = 4;

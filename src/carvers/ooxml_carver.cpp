@@ -1,6 +1,7 @@
 #include "carvers/ooxml_carver.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -77,7 +78,12 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
       return;
   }
   zip::ZipFragmentCheck check(kMaxPackageHeldBytes);
-  const std::optional<FragmentAssembly> found = searchPackage(ctx, startOffset, check);
+  std::optional<FragmentAssembly> found;
+  try {
+    found = searchPackage(ctx, startOffset, check);
+  } catch (const std::bad_alloc&) {
+    return;  // the ordinary pass reports what the document needed
+  }
   if (!found) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;
