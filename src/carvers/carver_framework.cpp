@@ -163,6 +163,36 @@ void Carve::trimTo(std::int64_t length) {
   keptFrom_ = std::min(keptFrom_, storedEnd_);
 }
 
+bool Carve::adopt(std::span<const std::int64_t> sectors, Bytes content) {
+  if (!started_ || sectors.empty() || sectors.front() != startSector_) return false;
+  const std::int64_t bps = bytesPerSector_;
+  if (static_cast<std::int64_t>(content.size()) > static_cast<std::int64_t>(sectors.size()) * bps) return false;
+  releaseClaims();
+  for (const std::int64_t s : sectors) {
+    if (ctx_.claims.isSectorUsed(s) || s > settings_.scanEndSector) {
+      releaseClaims();
+      ctx_.claims.markSector(startSector_);
+      claimed_.push_back(Run{startSector_, 1});
+      return false;
+    }
+    ctx_.claims.markSector(s);
+    if (!claimed_.empty() && claimed_.back().first + claimed_.back().count == s) ++claimed_.back().count;
+    else claimed_.push_back(Run{s, 1});
+  }
+  try {
+    reserve(content.size());
+  } catch (const std::bad_alloc&) {
+    reason_ = "not enough memory to assemble it";
+    return false;
+  }
+  std::memcpy(buffer_.data(), content.data(), content.size());
+  keptFrom_ = 0;
+  storedEnd_ = static_cast<std::int64_t>(content.size());
+  filled_ = static_cast<std::int64_t>(sectors.size()) * bps;
+  readOffset_ = (sectors.back() + 1) * bps;
+  return true;
+}
+
 void Carve::discardBefore(std::int64_t offset) {
   if (offset <= keptFrom_) return;
   if (offset < storedEnd_) {

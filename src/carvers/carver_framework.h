@@ -64,6 +64,13 @@ class Carve {
   // from the first of them. Lengths at or beyond what is assembled change nothing.
   void trimTo(std::int64_t length);
 
+  // The file was found elsewhere (by a search that claimed nothing): every sector taken so
+  // far is released, and the file becomes `content`, lying in `sectors` (in file order, the
+  // start sector first, each free), which are claimed. The cluster slack of an accepted file
+  // is counted from the sector after the last of them. False (nothing claimed beyond the
+  // start sector) when a sector is not free or memory runs out.
+  [[nodiscard]] bool adopt(std::span<const std::int64_t> sectors, Bytes content);
+
   // Keeps only file bytes from `offset` on in memory (bytes before it may be dropped, and
   // sectors fetched later that lie wholly before it are read but not kept). For formats
   // with long bodies that need not be held. Offsets only grow.

@@ -73,6 +73,12 @@ CarverFn mainPassCarver(std::uint8_t code) {
   return e ? e->mainPass : nullptr;
 }
 
+// Packages confirmed whole: those the classifier knows as documents, and ZIPs whose first entry
+// is another part (the central directory decides).
+CarverFn confirmedPassCarver(std::uint8_t code) {
+  return code == kTypeOoxml || code == kTypeZip ? carveOoxmlConfirmed : nullptr;
+}
+
 CarverFn finalSweepCarver(std::uint8_t code) {
   const CarverEntry* e = entryFor(code);
   return e ? e->finalSweep : nullptr;

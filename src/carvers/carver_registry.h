@@ -13,4 +13,8 @@ namespace vellumark {
 // Carver for a candidate of this code in the final sweep; null when none acts on it.
 [[nodiscard]] CarverFn finalSweepCarver(std::uint8_t code);
 
+// Carver for a candidate of this code in the pass before the second one, which claims only
+// files whose own checks confirm them whole; null when none acts on it.
+[[nodiscard]] CarverFn confirmedPassCarver(std::uint8_t code);
+
 }  // namespace vellumark

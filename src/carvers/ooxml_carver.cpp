@@ -1,9 +1,14 @@
 #include "carvers/ooxml_carver.h"
 
+#include <algorithm>
+#include <new>
+#include <optional>
 #include <string_view>
 
 #include "carvers/carver_framework.h"
 #include "carvers/document_naming.h"
+#include "carvers/gap_search.h"
+#include "carvers/zip_gap_search.h"
 #include "carvers/zip_walk.h"
 #include "formats/zip.h"
 #include "scan/type_codes.h"
@@ -24,7 +29,66 @@ std::string_view extensionForPart(std::string_view name, std::uint32_t typeFlags
   return {};
 }
 
+// Accepts and writes the package the carve holds when it is a whole document of a selected
+// family; true when it did.
+bool saveWholePackage(Carve& carve, const zip::WalkResult& walk) {
+  if (walk.stop != zip::WalkStop::End || zip::beganInsideArchive(walk.archive)) return false;
+  const Bytes held = carve.bytes();
+  if (carve.keptFrom() != 0 || static_cast<std::uint64_t>(walk.archive.length) > held.size()) return false;
+  const std::string_view extension = packageExtension(walk.archive, carve.typeFlags());
+  if (extension.empty()) return false;
+  const Bytes file = held.first(static_cast<std::size_t>(walk.archive.length));
+  if (!zip::checkArchive(file, walk.archive).empty()) return false;
+  carve.accept();
+  const std::int64_t index = carve.saveDocument(extension, kTypeOoxml, walk.archive.length);
+  if (index >= 0) carve.context().documents.describe(static_cast<std::size_t>(index), describePackage(file, walk.archive));
+  return true;
+}
+
+// The package's clusters, searched among the free ones; empty when they were not found.
+std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t startOffset, zip::ZipFragmentCheck& check) {
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  if (settings.bytesPerSector == 0) return std::nullopt;
+  GapSearchGeometry geometry;
+  geometry.bytesPerSector = settings.bytesPerSector;
+  geometry.sectorsPerCluster = std::max<std::uint32_t>(1, settings.sectorsPerCluster);
+  geometry.clusterPhase = settings.clusterPhase;
+  geometry.firstSector = ctx.claims.firstSector();
+  geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
+  GapSearchWork work;
+  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, GapSearchLimits{}, work);
+}
+
 }  // namespace
+
+void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
+  {
+    Carve carve(ctx, startOffset);
+    if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
+    zip::WalkOptions options;
+    options.holdBytes = kMaxPackageHeldBytes;
+    options.maxArchiveBytes = kMaxPackageHeldBytes;
+    const zip::WalkResult walk = zip::walkArchive(carve, options);
+    if (saveWholePackage(carve, walk)) return;
+    // A whole archive that is no chosen document, or a package begun inside another, is the
+    // ordinary pass's to trace.
+    if (walk.stop == zip::WalkStop::End && zip::checkArchive(carve.bytes().first(static_cast<std::size_t>(
+                                                                 std::min<std::int64_t>(walk.archive.length, static_cast<std::int64_t>(carve.bytes().size())))),
+                                                             walk.archive).empty())
+      return;
+  }
+  zip::ZipFragmentCheck check(kMaxPackageHeldBytes);
+  std::optional<FragmentAssembly> found;
+  try {
+    found = searchPackage(ctx, startOffset, check);
+  } catch (const std::bad_alloc&) {
+    return;  // the ordinary pass reports what the document needed
+  }
+  if (!found) return;
+  Carve carve(ctx, startOffset);
+  if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;
+  saveWholePackage(carve, zip::walkArchive(carve));
+}
 
 std::string_view packageExtension(const zip::Archive& archive, std::uint32_t typeFlags) {
   for (const zip::CentralRecord& entry : archive.centrals)

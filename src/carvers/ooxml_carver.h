@@ -21,6 +21,13 @@ struct Archive;
 // and claimed only.
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset);
 
+// Before the ordinary pass: claims the package at startOffset only when it is a whole
+// document of a selected family (every entry inflates to its CRC-32), assembled by the
+// stepping rule or, where that fails, found cluster by cluster among the free clusters
+// nearby (the package was written between other files' clusters or cut by junk). Anything
+// else is released untouched, for the ordinary pass.
+void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset);
+
 // The extension of a walked archive that is a document package of a selected family: from
 // the first central-directory name in a known part folder whose family is selected; "" when
 // there is none.

@@ -172,6 +172,7 @@ void ScanCarveServices::carving(std::int64_t startSector, std::int64_t sector) {
 }
 
 void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reason) {
+  if (quiet_) return;
   ++rejections_.counts[{candidateType_, std::string(reason)}];
   const bool document = candidateType_ == kTypeOle2 || candidateType_ == kTypeOoxml;
   if (document && rejections_.documents.size() < RejectionLog::kMaxListed)
@@ -179,12 +180,14 @@ void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reas
 }
 
 void ScanCarveServices::unreadable(std::int64_t startSector, std::int64_t sector) {
+  if (quiet_) return;
   state_.unreadableSectors.insert(sector);
   if (rejections_.abandoned.size() < RejectionLog::kMaxListed)
     rejections_.abandoned.push_back(AbandonedCarve{startSector, candidateType_, sector, 0});
 }
 
 void ScanCarveServices::outOfMemory(std::int64_t startSector, std::int64_t bytes) {
+  if (quiet_) return;
   if (rejections_.abandoned.size() < RejectionLog::kMaxListed)
     rejections_.abandoned.push_back(AbandonedCarve{startSector, candidateType_, -1, bytes});
 }

@@ -57,6 +57,9 @@ class ScanCarveServices final : public CarveSettingsSource,
   void setLayout(const ScanLayout* layout) { layout_ = layout; }
   // The type code of the candidate about to be carved, for the rejection log.
   void setCandidateType(std::uint8_t code) { candidateType_ = code; }
+  // While set, turned-down candidates and abandoned carves are not logged (a pass whose
+  // candidates all come round again).
+  void setQuiet(bool quiet) { quiet_ = quiet; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
   [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
 
@@ -80,6 +83,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;
   std::uint8_t candidateType_ = 0;
+  bool quiet_ = false;
   const ScanLayout* layout_ = nullptr;
   RejectionLog rejections_;
   // Set once the output folder refuses renaming for good (read-only, no permission): later

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <new>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/storage_topology.h"
 #include "source/output_placement.h"
@@ -168,7 +169,22 @@ bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hook
   const std::uint32_t spc = clusterSectors(state);
   state.phase = ScanPhase::SecondPass;
   services.setPhase(ScanPhase::SecondPass);
+  // Files confirmed whole by their own checks are claimed first, so that no file traced by
+  // the stepping rule alone takes their clusters; their candidates are not carved again.
+  std::unordered_set<std::int64_t> confirmed;
+  if (hooks.confirmedPassCarver != nullptr) {
+    services.setQuiet(true);
+    const bool done = visitCandidates(state, frontEnd, ScanPhase::SecondPass, [&](std::int64_t s, std::uint8_t t) {
+      const CarverFn carver = hooks.confirmedPassCarver(t);
+      if (carver == nullptr || state.usedSectorMap.isSectorUsed(s)) return;
+      runCarver(carver, services, state, s, t);
+      if (state.usedSectorMap.isSectorUsed(s)) confirmed.insert(s);
+    });
+    services.setQuiet(false);
+    if (!done) return false;
+  }
   const bool finished = visitCandidates(state, frontEnd, ScanPhase::SecondPass, [&](std::int64_t s, std::uint8_t t) {
+    if (confirmed.count(s) != 0) return;
     if (t == kTypeFsMetadata) {
       const ScanRegion* region = layout.regionOf(s);
       const std::int64_t rest = region != nullptr ? sectorsToClusterEnd(s, region->clusterPhase, region->sectorsPerCluster)

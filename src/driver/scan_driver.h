@@ -29,6 +29,8 @@ struct ScanHooks {
   CarverFn (*mainPassCarver)(std::uint8_t code);
   CarverFn (*finalSweepCarver)(std::uint8_t code);
   AllocatedSpaceResult (*markAllocated)(ScanState& state, FrontEnd& frontEnd);
+  // Carvers run before the second pass that claim only what their checks confirm; null for none.
+  CarverFn (*confirmedPassCarver)(std::uint8_t code) = nullptr;
 };
 
 // The classifier, the carver registry and the allocation walkers of the program (wired

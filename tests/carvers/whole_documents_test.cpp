@@ -234,8 +234,10 @@ TEST(WholeDocuments, OneOverwrittenSectorPerDocumentIsNeverPassedOffAsAPackage) 
     const bool damaged = fs::exists(out / "damaged" / outputName(p, 512));
     kept += damaged ? 1 : 0;
     EXPECT_FALSE(damaged && fs::exists(out / outputName(p, 512)));
-    if (!isCompound(p.doc->bytes)) {
-      EXPECT_FALSE(fs::exists(out / outputName(p, 512))) << "a damaged package was written as a document";
+    // A package is written only as it was: the fragment search may find the lost sector's
+    // bytes in a copy of the same part elsewhere, never anything else.
+    if (!isCompound(p.doc->bytes) && fs::exists(out / outputName(p, 512))) {
+      EXPECT_TRUE(test::readFileBytes(out / outputName(p, 512)) == p.doc->expected) << "a damaged package was written as a document";
     }
   }
   EXPECT_EQ(kept, scan.damaged);

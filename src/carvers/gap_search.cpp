@@ -1,0 +1,300 @@
+#include "carvers/gap_search.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace vellumark {
+
+namespace {
+
+GapSearchTotals gTotals;
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Where the next candidate comes from: just after the last cluster taken, then the free
+// clusters left behind between the start and the last one, then the rest of the window.
+enum class Stage { Near, Behind, Far, Done };
+
+struct Frame {
+  std::int64_t last = 0;  // the cluster taken at this depth
+  Stage stage = Stage::Near;
+  std::int64_t next = 0;
+  std::int64_t blame = -1;     // the earliest offset the check blamed for a candidate here
+  bool stretchTried = false;
+};
+
+class Search {
+ public:
+  Search(const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g, std::int64_t startSector,
+         FragmentCheck& check, const GapSearchLimits& limits, GapSearchWork& work)
+      : claims_(claims), reader_(reader), g_(g), start_(startSector), check_(check), limits_(limits), work_(work),
+        spc_(std::max<std::int64_t>(1, g.sectorsPerCluster)),
+        buffer_(static_cast<std::size_t>(spc_) * g.bytesPerSector),
+        began_(std::chrono::steady_clock::now()) {}
+
+  std::optional<FragmentAssembly> run() {
+    const std::int64_t first = clusterOf(start_);
+    const std::int64_t firstEnd = firstSectorOf(first + 1);
+    if (firstEnd - 1 > g_.lastSector) return std::nullopt;
+    for (std::int64_t s = start_ + 1; s < firstEnd; ++s)
+      if (claims_.isSectorUsed(s)) return std::nullopt;
+    if (!piece(start_, firstEnd - start_)) return std::nullopt;
+    ++work_.clustersTried;
+    const FragmentVerdict v = check_.take(Bytes(buffer_.data(), static_cast<std::size_t>((firstEnd - start_) * g_.bytesPerSector)));
+    if (v == FragmentVerdict::Broken) return std::nullopt;
+    startCluster_ = first;
+    chosen_.push_back(first);
+    if (v == FragmentVerdict::Complete) return assembly();
+    firstBytes_ = (firstEnd - start_) * g_.bytesPerSector;
+    check_.save(1);
+    frames_.push_back(Frame{first, Stage::Near, first + 1});
+    std::size_t& deepest = deepest_;
+    for (;;) {
+      if (outOfBounds()) return giveUp();
+      const std::size_t depth = frames_.size();
+      const std::optional<std::int64_t> c = nextCandidate(frames_.back());
+      if (!c) {
+        Frame& f = frames_.back();
+        if (f.blame >= 0 && !f.stretchTried) {
+          f.stretchTried = true;
+          const std::size_t from = levelOf(f.blame);
+          if (from >= 1 && from < depth) {
+            bool complete = false;
+            if (tryStretch(from, depth, complete)) {
+              if (complete) return assembly();
+              deepest = std::max(deepest, frames_.size());
+              continue;
+            }
+          }
+        }
+        // Nothing continues the file here: the cluster taken at this depth was wrong after all.
+        if (depth == 1) return std::nullopt;
+        if (depth - 1 + limits_.maxBacktrack < deepest) return giveUp();
+        check_.forget(depth);
+        frames_.pop_back();
+        taken_.erase(chosen_.back());
+        chosen_.pop_back();
+        ++work_.backtracks;
+        continue;
+      }
+      if (!piece(firstSectorOf(*c), spc_)) continue;
+      check_.load(depth);
+      ++work_.clustersTried;
+      const FragmentVerdict verdict = check_.take(buffer_);
+      if (verdict == FragmentVerdict::Broken) {
+        std::int64_t& blame = frames_.back().blame;
+        blame = blame < 0 ? check_.blameFrom() : std::min(blame, check_.blameFrom());
+        continue;
+      }
+      chosen_.push_back(*c);
+      taken_.insert(*c);
+      if (verdict == FragmentVerdict::Complete) return assembly();
+      if (static_cast<std::int64_t>(chosen_.size()) >= limits_.maxClusters) return giveUp();
+      check_.save(depth + 1);
+      frames_.push_back(Frame{*c, Stage::Near, *c + 1});
+      if (depth + 1 > deepest) {
+        deepest = depth + 1;
+        // Levels this far behind are never gone back to.
+        if (deepest > limits_.maxBacktrack + 1) check_.forget(deepest - limits_.maxBacktrack - 1);
+      }
+    }
+  }
+
+ private:
+  // The level (index in chosen_) that holds file offset `offset`.
+  std::size_t levelOf(std::int64_t offset) const {
+    if (offset < firstBytes_) return 0;
+    return 1 + static_cast<std::size_t>((offset - firstBytes_) / (spc_ * g_.bytesPerSector));
+  }
+
+  // The n-th cluster after c that is free for levels from `level` on (those taken at that
+  // level or later are being replaced); -1 past the window or the range.
+  std::int64_t nthFree(std::int64_t c, std::int64_t n, std::size_t level, std::int64_t limit) const {
+    while (n > 0) {
+      ++c;
+      if (c > limit || firstSectorOf(c) > g_.lastSector) return -1;
+      if (free(c) || (taken_.count(c) != 0 && takenFrom(c, level))) --n;
+    }
+    return c;
+  }
+  bool takenFrom(std::int64_t c, std::size_t level) const {
+    return std::find(chosen_.begin() + static_cast<std::ptrdiff_t>(level), chosen_.end(), c) != chosen_.end();
+  }
+
+  // Levels from..last-1 passed, yet nothing continues the file at level `last`, and the check
+  // blamed a stretch that began at level `from`: its clusters are tried as runs, a gap at one
+  // level k of it, then every s-th free cluster. On success the run replaces levels k on.
+  bool tryStretch(std::size_t from, std::size_t last, bool& complete) {
+    for (std::size_t k = last - 1; k >= from && k >= 1; --k) {
+      if (k + limits_.maxBacktrack < deepest_) break;
+      const std::int64_t limit = chosen_[k - 1] + limits_.windowClusters;
+      for (std::int64_t s = 1; s <= limits_.maxStride; ++s) {
+        for (std::int64_t gap = 0; gap < (s == 1 ? limits_.maxGap : s + 1); ++gap) {
+          if (s == 1 && gap == 0) continue;  // the run that failed
+          if (outOfBounds()) return false;
+          std::vector<std::int64_t> run;
+          std::int64_t c = nthFree(chosen_[k - 1], gap + 1, k, limit);
+          check_.load(k);
+          bool ok = c >= 0;
+          for (std::size_t level = k; ok && level <= last; ++level) {
+            if (level > k) c = nthFree(c, s, k, limit);
+            if (c < 0 || !piece(firstSectorOf(c), spc_)) {
+              ok = false;
+              break;
+            }
+            ++work_.clustersTried;
+            const FragmentVerdict v = check_.take(buffer_);
+            if (v == FragmentVerdict::Broken) ok = false;
+            run.push_back(c);
+            if (v == FragmentVerdict::Complete) break;
+          }
+          if (ok) return adoptRun(k, run, complete);
+        }
+      }
+      if (k == 1) break;
+    }
+    return false;
+  }
+
+  // Levels k on become `run`, fed again so that every level has its saved state.
+  bool adoptRun(std::size_t k, const std::vector<std::int64_t>& run, bool& complete) {
+    for (std::size_t i = k; i < chosen_.size(); ++i) taken_.erase(chosen_[i]);
+    chosen_.resize(k);
+    frames_.resize(k);
+    check_.load(k);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+      if (!piece(firstSectorOf(run[i]), spc_)) return false;
+      const FragmentVerdict v = check_.take(buffer_);
+      if (v == FragmentVerdict::Broken) return false;
+      chosen_.push_back(run[i]);
+      taken_.insert(run[i]);
+      if (v == FragmentVerdict::Complete) {
+        complete = true;
+        return true;
+      }
+      check_.save(chosen_.size());
+      const bool lastOne = i + 1 == run.size();
+      frames_.push_back(Frame{run[i], lastOne ? Stage::Near : Stage::Done, run[i] + 1});
+    }
+    return true;
+  }
+
+  std::int64_t clusterOf(std::int64_t sector) const { return floorDiv(sector - g_.clusterPhase, spc_); }
+  std::int64_t firstSectorOf(std::int64_t cluster) const { return cluster * spc_ + g_.clusterPhase; }
+
+  bool free(std::int64_t cluster) const {
+    if (taken_.count(cluster) != 0 || cluster == startCluster_) return false;
+    const std::int64_t s = firstSectorOf(cluster);
+    if (s < g_.firstSector || s + spc_ - 1 > g_.lastSector) return false;
+    for (std::int64_t i = 0; i < spc_; ++i)
+      if (claims_.isSectorUsed(s + i)) return false;
+    return true;
+  }
+
+  // Reads `count` sectors from `sector` into the buffer.
+  bool piece(std::int64_t sector, std::int64_t count) {
+    const std::size_t n = static_cast<std::size_t>(count) * g_.bytesPerSector;
+    if (n > buffer_.size()) return false;
+    return reader_.read(sector * g_.bytesPerSector, std::span(buffer_.data(), n));
+  }
+
+  std::optional<std::int64_t> nextCandidate(Frame& f) const {
+    const std::int64_t nearEnd = f.last + limits_.nearClusters;
+    const std::int64_t farEnd = f.last + limits_.windowClusters;
+    for (;;) {
+      switch (f.stage) {
+        case Stage::Near:
+          if (f.next > nearEnd) {
+            f.stage = Stage::Behind;
+            f.next = std::max(startCluster_ + 1, f.last - limits_.windowClusters);
+            continue;
+          }
+          break;
+        case Stage::Behind:
+          if (f.next >= f.last) {
+            f.stage = Stage::Far;
+            f.next = nearEnd + 1;
+            continue;
+          }
+          break;
+        case Stage::Far:
+          if (f.next > farEnd) {
+            f.stage = Stage::Done;
+            continue;
+          }
+          break;
+        case Stage::Done:
+          return std::nullopt;
+      }
+      const std::int64_t c = f.next++;
+      if (firstSectorOf(c) > g_.lastSector && f.stage != Stage::Behind) {
+        f.stage = f.stage == Stage::Near ? Stage::Behind : Stage::Done;
+        if (f.stage == Stage::Behind) f.next = std::max(startCluster_ + 1, f.last - limits_.windowClusters);
+        continue;
+      }
+      if (free(c)) return c;
+    }
+  }
+
+  bool outOfBounds() const {
+    if (work_.clustersTried >= limits_.maxClustersTried) return true;
+    if ((work_.clustersTried & 63) != 0) return false;
+    return std::chrono::steady_clock::now() - began_ > limits_.maxTime;
+  }
+
+  std::optional<FragmentAssembly> giveUp() {
+    work_.gaveUp = true;
+    return std::nullopt;
+  }
+
+  std::optional<FragmentAssembly> assembly() const {
+    FragmentAssembly a;
+    a.clusters = static_cast<std::int64_t>(chosen_.size());
+    for (std::size_t i = 0; i < chosen_.size(); ++i) {
+      const std::int64_t from = i == 0 ? start_ : firstSectorOf(chosen_[i]);
+      for (std::int64_t s = from; s < firstSectorOf(chosen_[i]) + spc_; ++s) a.sectors.push_back(s);
+    }
+    return a;
+  }
+
+  const UsedSectorMap& claims_;
+  CarveReader& reader_;
+  GapSearchGeometry g_;
+  std::int64_t start_;
+  FragmentCheck& check_;
+  const GapSearchLimits& limits_;
+  GapSearchWork& work_;
+  std::int64_t spc_;
+  std::vector<std::uint8_t> buffer_;
+  std::chrono::steady_clock::time_point began_;
+  std::int64_t startCluster_ = 0;
+  std::int64_t firstBytes_ = 0;
+  std::size_t deepest_ = 1;
+  std::vector<std::int64_t> chosen_;
+  std::unordered_set<std::int64_t> taken_;
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
+std::optional<FragmentAssembly> searchFragments(const UsedSectorMap& claims, CarveReader& reader,
+                                                const GapSearchGeometry& geometry, std::int64_t startSector,
+                                                FragmentCheck& check, const GapSearchLimits& limits, GapSearchWork& work) {
+  if (geometry.bytesPerSector == 0 || startSector < geometry.firstSector || startSector > geometry.lastSector)
+    return std::nullopt;
+  std::optional<FragmentAssembly> found = Search(claims, reader, geometry, startSector, check, limits, work).run();
+  work.decodedBytes = check.decodedBytes();
+  ++gTotals.searches;
+  if (found) ++gTotals.found;
+  gTotals.clustersTried += work.clustersTried;
+  gTotals.decodedBytes += work.decodedBytes;
+  return found;
+}
+
+GapSearchTotals gapSearchTotals() { return gTotals; }
+void resetGapSearchTotals() { gTotals = {}; }
+
+}  // namespace vellumark

@@ -1,0 +1,335 @@
+#include "carvers/zip_gap_search.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "formats/zip.h"
+
+namespace vellumark::zip {
+
+namespace {
+
+enum class Phase { Record, Data, Descriptor, Done };
+
+// Part names and extra fields as packages have them: a header that claims more is bytes of
+// something else, refused before the walk waits for them.
+constexpr std::size_t kMaxNameBytes = 1024;
+constexpr std::size_t kMaxExtraBytes = 4096;
+
+bool plausibleName(Bytes name) {
+  for (std::uint8_t c : name)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+}  // namespace
+
+struct ZipFragmentCheck::Local {
+  std::int64_t offset = 0;
+  std::string name;
+  std::uint16_t method = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t compressedSize = 0;
+  std::uint64_t uncompressedSize = 0;
+};
+
+// Everything the check knows, but the assembled bytes (only their count) and the inflater.
+struct ZipFragmentCheck::State {
+  std::int64_t size = 0;          // bytes assembled
+  std::int64_t pos = 0;           // next byte to parse or to inflate
+  Phase phase = Phase::Record;
+  Local entry;                    // the entry being read
+  bool descriptor = false;        // its sizes follow its data
+  std::int64_t dataStart = 0;
+  std::int64_t dataEnd = -1;      // -1 while a descriptor entry's data is read
+  std::uint32_t crc = 0;          // of the entry's content so far
+  std::uint64_t produced = 0;
+  bool inflating = false;         // the inflater holds this entry's stream
+  std::size_t localCount = 0;
+  std::size_t centralCount = 0;
+  std::int64_t centralStart = -1;
+  std::int64_t length = -1;
+  std::uint64_t decoded = 0;
+};
+
+// A raw deflate stream whose state can be copied.
+struct ZipFragmentCheck::Inflate {
+  z_stream z{};
+  bool live = false;
+  Inflate() = default;
+  ~Inflate() { end(); }
+  Inflate(const Inflate&) = delete;
+  Inflate& operator=(const Inflate&) = delete;
+  void end() {
+    if (live) inflateEnd(&z);
+    live = false;
+  }
+  bool reset() {
+    if (live) return inflateReset(&z) == Z_OK;
+    z = z_stream{};
+    live = inflateInit2(&z, -MAX_WBITS) == Z_OK;
+    return live;
+  }
+  bool copyFrom(Inflate& other) {
+    end();
+    if (!other.live) return true;
+    live = inflateCopy(&z, &other.z) == Z_OK;
+    return live;
+  }
+};
+
+struct ZipFragmentCheck::Slot {
+  State state;
+  Inflate inflate;
+};
+
+ZipFragmentCheck::ZipFragmentCheck(std::int64_t maxBytes)
+    : maxBytes_(maxBytes), st_(std::make_unique<State>()), z_(std::make_unique<Inflate>()), scratch_(32 * 1024) {}
+
+ZipFragmentCheck::~ZipFragmentCheck() = default;
+
+std::uint64_t ZipFragmentCheck::decodedBytes() const { return st_->decoded; }
+
+Bytes ZipFragmentCheck::package() const {
+  if (st_->length < 0) return {};
+  return Bytes(file_.data(), static_cast<std::size_t>(st_->length));
+}
+
+Bytes ZipFragmentCheck::assembled() const { return Bytes(file_.data(), static_cast<std::size_t>(st_->size)); }
+
+void ZipFragmentCheck::save(std::size_t slot) {
+  if (slots_.size() <= slot) slots_.resize(slot + 1);
+  if (!slots_[slot]) slots_[slot] = std::make_unique<Slot>();
+  Slot& s = *slots_[slot];
+  s.state = *st_;
+  if (st_->inflating) {
+    if (!s.inflate.copyFrom(*z_)) s.state.phase = Phase::Done;  // out of memory: the slot refuses everything
+  } else {
+    s.inflate.end();
+  }
+}
+
+void ZipFragmentCheck::load(std::size_t slot) {
+  if (slot >= slots_.size() || !slots_[slot]) {
+    st_->phase = Phase::Done;
+    st_->length = -1;
+    return;
+  }
+  Slot& s = *slots_[slot];
+  *st_ = s.state;
+  file_.resize(static_cast<std::size_t>(st_->size));
+  locals_.resize(st_->localCount);
+  if (st_->inflating && !z_->copyFrom(s.inflate)) st_->phase = Phase::Done;
+}
+
+void ZipFragmentCheck::forget(std::size_t slot) {
+  if (slot < slots_.size()) slots_[slot].reset();
+}
+
+FragmentVerdict ZipFragmentCheck::take(Bytes cluster) {
+  // A state that already ended (or could not be restored) takes nothing more.
+  if (st_->phase == Phase::Done) return FragmentVerdict::Broken;
+  if (st_->size > maxBytes_) return FragmentVerdict::Broken;
+  const std::int64_t from = st_->size;
+  file_.insert(file_.end(), cluster.begin(), cluster.end());
+  st_->size += static_cast<std::int64_t>(cluster.size());
+  const FragmentVerdict v = advance();
+  if (v == FragmentVerdict::Broken) blame_ = blameFor(from);
+  return v;
+}
+
+// A stored entry's bytes are settled only by its CRC-32, a deflate stream's stored blocks
+// (up to 64 KiB) only by what follows them, its end only by the descriptor after it.
+std::int64_t ZipFragmentCheck::blameFor(std::int64_t clusterStart) const {
+  const State& s = *st_;
+  // A descriptor that does not agree may follow a stream ended early by wrong bytes.
+  if (s.phase == Phase::Record) return std::min(clusterStart, s.pos);
+  if (s.entry.method == kMethodStored) return std::min(clusterStart, s.dataStart);
+  return std::min(clusterStart, std::max(s.dataStart, s.pos - 65536));
+}
+
+bool ZipFragmentCheck::have(std::int64_t offset, std::int64_t n) const { return offset >= 0 && offset + n <= st_->size; }
+
+FragmentVerdict ZipFragmentCheck::advance() {
+  for (;;) {
+    FragmentVerdict v = FragmentVerdict::Consistent;
+    const std::int64_t before = st_->pos;
+    const Phase phase = st_->phase;
+    switch (phase) {
+      case Phase::Record: v = record(); break;
+      case Phase::Data: v = data(); break;
+      case Phase::Descriptor: v = descriptor(); break;
+      case Phase::Done: return FragmentVerdict::Broken;
+    }
+    if (v != FragmentVerdict::Consistent) return v;
+    // No progress: more bytes are needed.
+    if (st_->pos == before && st_->phase == phase) return FragmentVerdict::Consistent;
+  }
+}
+
+FragmentVerdict ZipFragmentCheck::record() {
+  State& s = *st_;
+  const Bytes f(file_.data(), static_cast<std::size_t>(s.size));
+  if (!have(s.pos, 4)) return FragmentVerdict::Consistent;
+  const auto at = static_cast<std::size_t>(s.pos);
+  const std::uint32_t signature = le32(f, at);
+  if (s.pos > maxBytes_) return FragmentVerdict::Broken;
+  if (signature == kLocalHeader) {
+    if (s.centralStart >= 0) return FragmentVerdict::Broken;
+    if (!have(s.pos, kLocalHeaderBytes)) return FragmentVerdict::Consistent;
+    const std::uint16_t flags = le16(f, at + kLocalFlagsOffset);
+    const std::uint16_t method = le16(f, at + kLocalMethodOffset);
+    const std::size_t nameLength = le16(f, at + kLocalNameLengthOffset);
+    const std::size_t extraLength = le16(f, at + kLocalExtraLengthOffset);
+    const auto header = static_cast<std::int64_t>(kLocalHeaderBytes + nameLength + extraLength);
+    const bool descriptor = (flags & kFlagDataDescriptor) != 0;
+    if ((flags & kFlagEncrypted) || nameLength == 0 || nameLength > kMaxNameBytes || extraLength > kMaxExtraBytes)
+      return FragmentVerdict::Broken;
+    if (method != kMethodStored && method != kMethodDeflated) return FragmentVerdict::Broken;
+    if (!have(s.pos, header)) return FragmentVerdict::Consistent;
+    if (!plausibleName(f.subspan(at + kLocalNameOffset, nameLength))) return FragmentVerdict::Broken;
+    if (descriptor && method == kMethodStored) return FragmentVerdict::Broken;
+    Local e;
+    e.offset = s.pos;
+    e.method = method;
+    e.crc = le32(f, at + kLocalCrcOffset);
+    e.compressedSize = le32(f, at + kLocalCompressedSizeOffset);
+    e.uncompressedSize = le32(f, at + kLocalUncompressedSizeOffset);
+    if (!descriptor && (e.compressedSize == kZip64Marker || e.uncompressedSize == kZip64Marker)) return FragmentVerdict::Broken;
+    if (method == kMethodStored && e.compressedSize != e.uncompressedSize) return FragmentVerdict::Broken;
+    e.name.assign(reinterpret_cast<const char*>(f.data()) + at + kLocalNameOffset, nameLength);
+    s.entry = std::move(e);
+    s.descriptor = descriptor;
+    s.dataStart = s.pos + header;
+    s.dataEnd = descriptor ? -1 : s.dataStart + static_cast<std::int64_t>(s.entry.compressedSize);
+    if (s.dataEnd > maxBytes_) return FragmentVerdict::Broken;
+    s.crc = 0;
+    s.produced = 0;
+    s.pos = s.dataStart;
+    s.phase = Phase::Data;
+    if (method == kMethodDeflated) startInflate();
+    return s.phase == Phase::Done ? FragmentVerdict::Broken : FragmentVerdict::Consistent;
+  }
+  if (signature == kCentralHeader) {
+    if (!have(s.pos, kCentralHeaderBytes)) return FragmentVerdict::Consistent;
+    const std::size_t nameLength = le16(f, at + kCentralNameLengthOffset);
+    if (nameLength == 0 || nameLength > kMaxNameBytes || le16(f, at + kCentralExtraLengthOffset) > kMaxExtraBytes ||
+        le16(f, at + kCentralCommentLengthOffset) > kMaxExtraBytes)
+      return FragmentVerdict::Broken;
+    const auto length = static_cast<std::int64_t>(kCentralHeaderBytes + nameLength + le16(f, at + kCentralExtraLengthOffset) +
+                                                  le16(f, at + kCentralCommentLengthOffset));
+    if (!have(s.pos, length)) return FragmentVerdict::Consistent;
+    const std::uint32_t localOffset = le32(f, at + kCentralLocalOffsetOffset);
+    const auto it = std::lower_bound(locals_.begin(), locals_.begin() + static_cast<std::ptrdiff_t>(s.localCount), localOffset,
+                                     [](const Local& l, std::uint32_t off) { return l.offset < static_cast<std::int64_t>(off); });
+    if (it == locals_.begin() + static_cast<std::ptrdiff_t>(s.localCount) || it->offset != static_cast<std::int64_t>(localOffset))
+      return FragmentVerdict::Broken;
+    const std::string_view name(reinterpret_cast<const char*>(f.data()) + at + kCentralNameOffset, nameLength);
+    if (name != it->name || le16(f, at + kCentralMethodOffset) != it->method || le32(f, at + kCentralCrcOffset) != it->crc ||
+        le32(f, at + kCentralCompressedSizeOffset) != it->compressedSize ||
+        le32(f, at + kCentralUncompressedSizeOffset) != it->uncompressedSize)
+      return FragmentVerdict::Broken;
+    if (s.centralStart < 0) s.centralStart = s.pos;
+    ++s.centralCount;
+    s.pos += length;
+    return FragmentVerdict::Consistent;
+  }
+  if (signature == kEndOfCentralDirectory) {
+    if (!have(s.pos, kEndRecordBytes)) return FragmentVerdict::Consistent;
+    const std::int64_t length = static_cast<std::int64_t>(kEndRecordBytes) + le16(f, at + kEndCommentLengthOffset);
+    if (!have(s.pos, length)) return FragmentVerdict::Consistent;
+    if (s.centralStart < 0 || s.centralCount != s.localCount || le16(f, at + kEndEntryCountOffset) != s.centralCount ||
+        le32(f, at + kEndCentralOffsetOffset) != static_cast<std::uint64_t>(s.centralStart) ||
+        le32(f, at + kEndCentralSizeOffset) != static_cast<std::uint64_t>(s.pos - s.centralStart))
+      return FragmentVerdict::Broken;
+    s.length = s.pos + length;
+    s.pos = s.length;
+    s.phase = Phase::Done;
+    return FragmentVerdict::Complete;
+  }
+  return FragmentVerdict::Broken;
+}
+
+void ZipFragmentCheck::startInflate() {
+  if (!z_->reset()) st_->phase = Phase::Done;
+  st_->inflating = st_->phase != Phase::Done;
+}
+
+FragmentVerdict ZipFragmentCheck::data() {
+  State& s = *st_;
+  const std::int64_t end = s.dataEnd >= 0 ? std::min(s.size, s.dataEnd) : s.size;
+  if (s.entry.method == kMethodStored) {
+    if (end > s.pos) {
+      s.crc = static_cast<std::uint32_t>(crc32(s.crc, file_.data() + s.pos, static_cast<uInt>(end - s.pos)));
+      s.decoded += static_cast<std::uint64_t>(end - s.pos);
+      s.pos = end;
+    }
+    if (s.pos < s.dataEnd) return FragmentVerdict::Consistent;
+    if (s.crc != s.entry.crc) return FragmentVerdict::Broken;
+    locals_.push_back(s.entry);
+    s.localCount = locals_.size();
+    s.phase = Phase::Record;
+    return FragmentVerdict::Consistent;
+  }
+  z_stream& z = z_->z;
+  z.next_in = file_.data() + s.pos;
+  z.avail_in = static_cast<uInt>(std::max<std::int64_t>(0, end - s.pos));
+  const uInt given = z.avail_in;
+  bool ended = false;
+  for (;;) {
+    z.next_out = scratch_.data();
+    z.avail_out = static_cast<uInt>(scratch_.size());
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    const std::size_t out = scratch_.size() - z.avail_out;
+    s.crc = static_cast<std::uint32_t>(crc32(s.crc, scratch_.data(), static_cast<uInt>(out)));
+    s.produced += out;
+    s.decoded += out;
+    if (!s.descriptor && s.produced > s.entry.uncompressedSize) return FragmentVerdict::Broken;
+    if (rc == Z_STREAM_END) {
+      ended = true;
+      break;
+    }
+    if (rc != Z_OK && rc != Z_BUF_ERROR) return FragmentVerdict::Broken;
+    if (z.avail_in == 0 && z.avail_out != 0) break;
+    if (rc == Z_BUF_ERROR) break;
+  }
+  s.pos += static_cast<std::int64_t>(given - z.avail_in);
+  if (!ended) {
+    // A stream that has not ended where its size says it does is broken.
+    if (s.dataEnd >= 0 && s.pos >= s.dataEnd) return FragmentVerdict::Broken;
+    return FragmentVerdict::Consistent;
+  }
+  s.inflating = false;
+  if (s.descriptor) {
+    s.entry.crc = s.crc;
+    s.entry.compressedSize = static_cast<std::uint64_t>(s.pos - s.dataStart);
+    s.entry.uncompressedSize = s.produced;
+    s.phase = Phase::Descriptor;
+    return FragmentVerdict::Consistent;
+  }
+  if (s.pos != s.dataEnd || s.produced != s.entry.uncompressedSize || s.crc != s.entry.crc) return FragmentVerdict::Broken;
+  locals_.push_back(s.entry);
+  s.localCount = locals_.size();
+  s.phase = Phase::Record;
+  return FragmentVerdict::Consistent;
+}
+
+FragmentVerdict ZipFragmentCheck::descriptor() {
+  State& s = *st_;
+  if (!have(s.pos, 16)) return FragmentVerdict::Consistent;
+  const Bytes f(file_.data(), static_cast<std::size_t>(s.size));
+  const auto at = static_cast<std::size_t>(s.pos);
+  auto agrees = [&](std::size_t base) {
+    return le32(f, base) == s.entry.crc && le32(f, base + 4) == s.entry.compressedSize && le32(f, base + 8) == s.entry.uncompressedSize;
+  };
+  if (le32(f, at) == kDataDescriptor && agrees(at + 4)) s.pos += 16;
+  else if (agrees(at)) s.pos += 12;
+  else return FragmentVerdict::Broken;
+  locals_.push_back(s.entry);
+  s.localCount = locals_.size();
+  s.phase = Phase::Record;
+  return FragmentVerdict::Consistent;
+}
+
+}  // namespace vellumark::zip

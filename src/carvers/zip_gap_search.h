@@ -1,0 +1,65 @@
+#pragma once
+// The incremental check of a ZIP package for the fragment search: the records are walked
+// as clusters come in, every entry's data is inflated (deflate state carried from cluster to
+// cluster) and its CRC-32 and sizes compared when it ends, and the central directory and the
+// end record must agree with the entries walked. Wrong data inside a deflate stream is
+// usually refused within a few hundred bytes; a stored stretch is settled by its CRC-32.
+//
+// Packages as office programs write them are understood: stored and deflated entries with
+// sizes in the local header, or a data descriptor after deflated data. A ZIP64 package, an
+// encrypted entry or another method makes the check refuse, and the package is left to the
+// ordinary walk.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "carvers/gap_search.h"
+
+namespace vellumark::zip {
+
+class ZipFragmentCheck final : public FragmentCheck {
+ public:
+  explicit ZipFragmentCheck(std::int64_t maxBytes);
+  ~ZipFragmentCheck() override;
+  ZipFragmentCheck(const ZipFragmentCheck&) = delete;
+  ZipFragmentCheck& operator=(const ZipFragmentCheck&) = delete;
+
+  [[nodiscard]] FragmentVerdict take(Bytes cluster) override;
+  void save(std::size_t slot) override;
+  void load(std::size_t slot) override;
+  void forget(std::size_t slot) override;
+  [[nodiscard]] std::uint64_t decodedBytes() const override;
+  [[nodiscard]] std::int64_t blameFrom() const override { return blame_; }
+
+  // The package, once take() said Complete: exactly its bytes, to the end of its comment.
+  [[nodiscard]] Bytes package() const;
+  // Bytes taken so far: a package given up is kept as far as it got.
+  [[nodiscard]] Bytes assembled() const;
+
+ private:
+  struct State;
+  struct Slot;
+  struct Inflate;
+  struct Local;
+
+  [[nodiscard]] FragmentVerdict advance();
+  [[nodiscard]] FragmentVerdict record();
+  [[nodiscard]] FragmentVerdict data();
+  [[nodiscard]] FragmentVerdict descriptor();
+  [[nodiscard]] std::int64_t blameFor(std::int64_t clusterStart) const;
+  [[nodiscard]] bool have(std::int64_t offset, std::int64_t n) const;
+  void startInflate();
+
+  std::int64_t maxBytes_;
+  std::vector<std::uint8_t> file_;
+  std::unique_ptr<State> st_;
+  std::unique_ptr<Inflate> z_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::vector<Local> locals_;  // entries checked whole, in file order
+  std::vector<std::uint8_t> scratch_;
+  std::int64_t blame_ = 0;
+};
+
+}  // namespace vellumark::zip
