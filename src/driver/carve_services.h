@@ -57,6 +57,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   void setLayout(const ScanLayout* layout) { layout_ = layout; }
   // The type code of the candidate about to be carved, for the rejection log.
   void setCandidateType(std::uint8_t code) { candidateType_ = code; }
+  // What failed carves learnt; to be forgotten when the driver itself claims sectors.
+  [[nodiscard]] CarveMemory& memory() { return memory_; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
   [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
 
@@ -77,6 +79,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   ScanState& state_;
   FrontEnd& frontEnd_;
+  CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;
   std::uint8_t candidateType_ = 0;

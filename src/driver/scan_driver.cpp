@@ -264,6 +264,7 @@ bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hook
       const std::int64_t rest = region != nullptr ? sectorsToClusterEnd(s, region->clusterPhase, region->sectorsPerCluster)
                                                   : sectorsToClusterEnd(s, state.clusterPhase, spc);
       state.usedSectorMap.markSectorRun(rest, s);
+      services.memory().forget();
       return;
     }
     runCarver(hooks.mainPassCarver(t), services, state, s, t);
