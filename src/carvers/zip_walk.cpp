@@ -226,7 +226,7 @@ class Walker {
       rec.dataEnd = rec.dataOffset + static_cast<std::int64_t>(rec.compressedSize);
       rec.end = rec.dataEnd;
       if (o_.checkRecordEnds && rec.end <= o_.maxArchiveBytes) {
-        if (const WalkStop ahead = checkRecordEnd(carve_, rec.end); ahead != WalkStop::End) return ahead;
+        if (const WalkStop ahead = checkRecordEnd(carve_, rec.end, o_); ahead != WalkStop::End) return ahead;
       }
       if (!reach(rec.end)) return WalkStop::OutOfRange;
     } else if (rec.method == kMethodDeflated) {

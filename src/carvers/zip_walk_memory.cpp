@@ -21,14 +21,39 @@ bool isRecordSignature(std::uint32_t signature) {
   }
 }
 
-WalkStop checkRecordEnd(Carve& carve, std::int64_t end) {
-  std::array<std::uint8_t, 4> signature{};
-  switch (carve.peekAhead(end, signature)) {
-    case Carve::Peek::PastRange: return WalkStop::OutOfRange;
-    case Carve::Peek::Unreadable: return WalkStop::End;
-    case Carve::Peek::Read: break;
+namespace {
+
+// Local headers followed ahead before the walk is let fetch: a chance hit on a signature is
+// not enough to make it read a long entry, two in a row almost never happen.
+constexpr int kMostHops = 16;
+
+}  // namespace
+
+WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options) {
+  for (int hop = 0; hop < kMostHops; ++hop) {
+    std::array<std::uint8_t, kLocalHeaderBytes> h{};
+    switch (carve.peekAhead(end, std::span(h).first(4))) {
+      case Carve::Peek::PastRange: return WalkStop::OutOfRange;
+      case Carve::Peek::Unreadable: return WalkStop::End;
+      case Carve::Peek::Read: break;
+    }
+    const std::uint32_t signature = le32(Bytes(h), 0);
+    if (!isRecordSignature(signature)) return WalkStop::UnknownRecord;
+    // Only a local header whose sizes are plain is followed further; anything else is left
+    // for the walk to judge.
+    if (signature != kLocalHeader || carve.peekAhead(end, h) != Carve::Peek::Read) return WalkStop::End;
+    const Bytes header(h);
+    const std::uint32_t compressed = le32(header, kLocalCompressedSizeOffset);
+    if ((le16(header, kLocalFlagsOffset) & kFlagDataDescriptor) || compressed == kZip64Marker ||
+        le32(header, kLocalUncompressedSizeOffset) == kZip64Marker)
+      return WalkStop::End;
+    const std::int64_t headerLength = static_cast<std::int64_t>(kLocalHeaderBytes) + le16(header, kLocalNameLengthOffset) +
+                                      le16(header, kLocalExtraLengthOffset);
+    if (static_cast<std::int64_t>(compressed) > options.maxRecordBytes - headerLength) return WalkStop::End;
+    end += headerLength + static_cast<std::int64_t>(compressed);
+    if (end > options.maxArchiveBytes) return WalkStop::End;
   }
-  return isRecordSignature(le32(Bytes(signature), 0)) ? WalkStop::End : WalkStop::UnknownRecord;
+  return WalkStop::End;
 }
 
 WalkMemory::WalkMemory(Carve& carve, const WalkOptions& options)

@@ -20,11 +20,12 @@ namespace zip {
 // True for the signatures of the records the walk knows.
 [[nodiscard]] bool isRecordSignature(std::uint32_t signature);
 
-// Whether a record may begin at file offset `end`, which the walk has not fetched yet:
-// End when one may (or the bytes cannot be looked at: the walk then finds out by fetching),
-// UnknownRecord when the bytes there are no ZIP record, OutOfRange when `end` lies past
-// the scan range.
-[[nodiscard]] WalkStop checkRecordEnd(Carve& carve, std::int64_t end);
+// Whether a record may begin at file offset `end`, which the walk has not fetched yet, and
+// the local headers that follow from there (a few, as far as their sizes are plain): End
+// when the walk may go on (or the bytes cannot be looked at: the walk then finds out by
+// fetching), UnknownRecord when the bytes at one of those places are no ZIP record,
+// OutOfRange when one lies past the scan range. Just what the walk would meet there.
+[[nodiscard]] WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options);
 
 // One walk's use of the carve memory: the records it began are noted, and when it fails,
 // each of them is remembered as a place from which walks fail in this way.
