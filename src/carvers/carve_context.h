@@ -5,7 +5,8 @@
 // - reader: source bytes through the read-ahead window;
 // - documents: writing a recovered document, with the counters;
 // - reporter: progress of the carve in hand, and why a candidate was turned down;
-// - settings: the scan's settings (families, sector and cluster geometry, scan range).
+// - settings: the scan's settings (families, sector and cluster geometry, scan range);
+// - memory: what failed carves learnt, so that later ones need not read it again.
 //
 // The driver builds these over its scan state; tests and tools can build their own.
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "carvers/carve_memory.h"
 #include "scan/document_families.h"
 #include "scan/recovered_file.h"
 #include "scan/thumbnail_rules.h"
@@ -105,6 +107,8 @@ struct CarveContext {
   DocumentSink& documents;
   CarveReporter& reporter;
   const CarveSettingsSource& settings;
+  // What earlier carves of this scan learnt; none when null.
+  CarveMemory* memory = nullptr;
 };
 
 // A carver traces (and for documents, writes) the file that begins at a byte offset.

@@ -47,6 +47,9 @@ Carve::~Carve() {
   if (buffer_.capacity() <= kLargestKeptBuffer && buffer_.capacity() > tSpareBuffer.capacity()) buffer_.swap(tSpareBuffer);
   if (!active_) return;
   if (accepted_) {
+    // Sectors now claimed for good change where later carves step: what failed walks
+    // learnt no longer holds.
+    if (ctx_.memory != nullptr) ctx_.memory->forget();
     claimClusterSlack();
     return;
   }
@@ -101,6 +104,7 @@ bool Carve::readNextSector() {
 bool Carve::readSectorAt(std::span<std::uint8_t> dest) {
   if (ctx_.reader.read(readOffset_, dest)) return true;
   reason_ = "a sector of it could not be read";
+  troubled_ = true;
   ctx_.reporter.unreadable(startSector_, readOffset_ / bytesPerSector_);
   return false;
 }
@@ -115,6 +119,7 @@ bool Carve::fetchUpTo(std::int64_t target) {
     }
   } catch (const std::bad_alloc&) {
     reason_ = "not enough memory to assemble it";
+    troubled_ = true;
     ctx_.reporter.outOfMemory(startSector_, target);
     return false;
   }
@@ -127,6 +132,37 @@ Bytes Carve::need(std::int64_t offset, std::size_t n) {
   const auto at = static_cast<std::size_t>(offset - keptFrom_);
   if (!fits(held, at, n)) return {};
   return held.subspan(at, n);
+}
+
+Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) {
+  const std::int64_t bps = bytesPerSector_;
+  if (!started_ || offset < filled_) return Peek::Unreadable;
+  std::array<std::uint8_t, kMaxSectorBytes> sector{};
+  std::size_t done = 0;
+  while (done < dest.size()) {
+    const std::int64_t at = offset + static_cast<std::int64_t>(done);
+    const std::int64_t ahead = (at - filled_) / bps;
+    const std::int64_t within = (at - filled_) % bps;
+    const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, ahead, settings_.scanEndSector);
+    if (s < 0) return Peek::PastRange;
+    if (!ctx_.reader.read(s * bps, std::span(sector.data(), bytesPerSector_))) return Peek::Unreadable;
+    const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - within));
+    std::memcpy(dest.data() + done, sector.data() + within, n);
+    done += n;
+  }
+  return Peek::Read;
+}
+
+std::int64_t Carve::sourceOffsetOf(std::int64_t offset) const {
+  const std::int64_t bps = bytesPerSector_;
+  if (offset < 0 || offset >= filled_) return -1;
+  std::int64_t sectorIndex = offset / bps;  // among the sectors taken
+  std::int64_t before = filled_ / bps;
+  for (auto run = claimed_.rbegin(); run != claimed_.rend(); ++run) {
+    before -= run->count;
+    if (sectorIndex >= before) return (run->first + (sectorIndex - before)) * bps + offset % bps;
+  }
+  return -1;
 }
 
 bool Carve::claimUpTo(std::int64_t length) {

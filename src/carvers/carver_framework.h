@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,19 @@ class Carve {
   [[nodiscard]] std::optional<std::uint16_t> be16At(std::int64_t offset) { return field(offset, 2, be16); }
   [[nodiscard]] std::optional<std::uint32_t> be32At(std::int64_t offset) { return field(offset, 4, be32); }
   [[nodiscard]] std::optional<std::uint64_t> be64At(std::int64_t offset) { return field(offset, 8, be64); }
+
+  // Reads dest.size() bytes of the file at `offset` at or past what is assembled, from the
+  // sectors the stepping rule would take for them, without claiming or keeping anything:
+  // lets a format test where a record claims to end before it fetches the record.
+  enum class Peek { Read, PastRange, Unreadable };
+  [[nodiscard]] Peek peekAhead(std::int64_t offset, std::span<std::uint8_t> dest);
+
+  // The source byte offset of an assembled (or claimed) file offset; -1 when not yet taken.
+  [[nodiscard]] std::int64_t sourceOffsetOf(std::int64_t offset) const;
+
+  // A read failed or memory ran out during this carve: its failure says nothing about the
+  // bytes themselves.
+  [[nodiscard]] bool troubled() const { return troubled_; }
 
   // The file as assembled: bytes()[i] is file byte keptFrom() + i. Valid until the next
   // fetchUpTo or discardBefore.
@@ -172,6 +186,7 @@ class Carve {
   bool active_ = false;            // passed the claim test: the closing rule applies
   bool started_ = false;
   bool accepted_ = false;
+  bool troubled_ = false;
   std::string reason_;
 
   void reserve(std::size_t bytes);

@@ -10,6 +10,7 @@
 #include "carvers/carver_framework.h"
 #include "carvers/compound_file.h"
 #include "carvers/document_naming.h"
+#include "carvers/lookahead_supply.h"
 #include "formats/ole2.h"
 #include "scan/type_codes.h"
 
@@ -20,17 +21,6 @@ namespace {
 using ole2::kMaxDocumentBytes;
 
 enum class DocType { None, Word, Excel, PowerPoint };
-
-// The carve as the compound-file reader's byte supply: asking for bytes assembles sectors.
-class CarveSupply final : public cfb::ByteSupply {
- public:
-  explicit CarveSupply(Carve& carve) : carve_(carve) {}
-  [[nodiscard]] bool ensure(std::int64_t end) override { return carve_.fetchUpTo(end); }
-  [[nodiscard]] Bytes bytes() const override { return carve_.bytes(); }
-
- private:
-  Carve& carve_;
-};
 
 struct Content {
   DocType type = DocType::None;
@@ -99,7 +89,7 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   const std::optional<cfb::Header> header = cfb::readHeader(carve.bytes());
   if (!header) return carve.reject("no compound-file header of 512- or 4096-byte sectors");
 
-  CarveSupply supply(carve);
+  LookaheadSupply supply(carve, header->sectorBytes);
   cfb::Fat fat;
   if (const std::string why = cfb::collectFat(supply, *header, fat); !why.empty()) return carve.reject(why);
   const std::int64_t length = cfb::describedLength(*header, fat);
@@ -107,13 +97,14 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   if (length > 0 && !carve.fetchUpTo(length)) return;
 
   // The last compound sector wholly inside the assembled bytes.
-  const std::int64_t sectorLimit = carve.filled() / header->sectorBytes - 2;
+  const std::int64_t sectorLimit = supply.reached() / header->sectorBytes - 2;
   std::vector<std::uint8_t> dir;
   if (const std::string why = cfb::collectDirectory(supply, *header, fat, sectorLimit, dir); !why.empty())
     return carve.reject(why);
   const std::vector<cfb::DirEntry> entries = cfb::parseDirectory(dir);
 
   const Content content = decideContent(entries);
+  if (!supply.settle()) return;
   carve.accept();
   const std::string_view extension = extensionFor(content, carve.typeFlags());
   if (extension.empty()) return;

@@ -121,6 +121,8 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   // entries so far name parts of a chosen document; any other archive is only traced.
   zip::WalkOptions options;
   options.holdBytes = kMaxPackageHeldBytes;
+  options.checkRecordEnds = true;
+  options.rememberAs = kTypeOoxml;
   const std::uint32_t typeFlags = carve.typeFlags();
   options.holdPast = [typeFlags](const zip::Archive& a) {
     for (const zip::LocalRecord& local : a.locals)

@@ -10,6 +10,7 @@
 #include "carvers/ooxml_carver.h"
 #include "carvers/zip_walk.h"
 #include "formats/zip.h"
+#include "scan/type_codes.h"
 
 namespace vellumark {
 
@@ -43,6 +44,8 @@ void carveZip(CarveContext& ctx, std::int64_t startOffset) {
   if (!carve.started()) return;
   if (le32(carve.bytes(), 0) != zip::kLocalHeader) return carve.reject("no ZIP local header");
   zip::WalkOptions options = tracingOptions();
+  options.rememberAs = kTypeZip;
+  options.keepsPartial = true;
   options.holdPast = [](const zip::Archive& a) {
     for (const zip::LocalRecord& local : a.locals)
       if (namesAPackagePart(local.name)) return true;
@@ -65,7 +68,10 @@ void carveCdrZip(CarveContext& ctx, std::int64_t startOffset) {
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   if (le32(carve.bytes(), 0) != zip::kLocalHeader) return carve.reject("no ZIP local header");
-  const zip::WalkResult walk = zip::walkArchive(carve, tracingOptions());
+  zip::WalkOptions options = tracingOptions();
+  options.checkRecordEnds = true;
+  options.rememberAs = kTypeCdrZip;
+  const zip::WalkResult walk = zip::walkArchive(carve, options);
   if (walk.stop != zip::WalkStop::End) return carve.reject("the drawing's ZIP records do not reach an end record");
   carve.accept();
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "carvers/carver_framework.h"
+#include "carvers/zip_walk_memory.h"
 
 namespace vellumark::zip {
 
@@ -92,7 +93,7 @@ std::string textOf(Bytes b) { return std::string(b.begin(), b.end()); }
 
 class Walker {
  public:
-  Walker(Carve& carve, const WalkOptions& options) : carve_(carve), o_(options) {}
+  Walker(Carve& carve, const WalkOptions& options) : carve_(carve), o_(options), memory_(carve, options) {}
 
   WalkResult run() {
     WalkResult r;
@@ -102,6 +103,7 @@ class Walker {
       r.stoppedAt = pos;
       if (pos > o_.maxArchiveBytes) return stop(r, WalkStop::RecordTooLong);
       if (!fetch(pos + 4)) return stop(r, WalkStop::OutOfRange);
+      if (const std::optional<WalkStop> known = memory_.recall(pos, r.stoppedAt)) return stop(r, *known);
       if (!mustHold(pos)) carve_.discardBefore(pos);
       const std::uint32_t signature = le32(view(pos, 4), 0);
       WalkStop s = WalkStop::End;
@@ -130,8 +132,9 @@ class Walker {
   }
 
  private:
-  static WalkResult stop(WalkResult& r, WalkStop s) {
+  WalkResult stop(WalkResult& r, WalkStop s) {
     r.stop = s;
+    memory_.teach(s, r.stoppedAt);
     return std::move(r);
   }
 
@@ -222,6 +225,9 @@ class Walker {
         return WalkStop::RecordTooLong;
       rec.dataEnd = rec.dataOffset + static_cast<std::int64_t>(rec.compressedSize);
       rec.end = rec.dataEnd;
+      if (o_.checkRecordEnds && rec.end <= o_.maxArchiveBytes) {
+        if (const WalkStop ahead = checkRecordEnd(carve_, rec.end, o_); ahead != WalkStop::End) return ahead;
+      }
       if (!reach(rec.end)) return WalkStop::OutOfRange;
     } else if (rec.method == kMethodDeflated) {
       s = inflateToEnd(rec, headerLength);
@@ -411,6 +417,7 @@ class Walker {
   bool askedToHold_ = false;
   const Archive* archive_ = nullptr;     // what the walk has seen so far
   const LocalRecord* pending_ = nullptr; // the local record being read
+  WalkMemory memory_;
 };
 
 const LocalRecord* localAt(const Archive& a, std::uint64_t offset) {

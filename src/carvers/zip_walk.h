@@ -103,6 +103,16 @@ struct WalkOptions {
   // ...unless this, asked once when the walk first passes holdBytes with what it has seen so
   // far, says to go on holding the whole file.
   std::function<bool(const Archive&)> holdPast;
+  // Before the data of an entry whose header gives its size is fetched, the bytes where the
+  // next record must then begin are looked at: no ZIP record there stops the walk at once
+  // (UnknownRecord, at the entry's own header). For carvers that take any stop other than
+  // End as a rejection, whatever its offset.
+  bool checkRecordEnds = false;
+  // When not 0: the walk learns from, and teaches, the carve memory of the context, under
+  // this tag (one per carver and set of options). Stops the carver turns into a file of its
+  // own (UnknownRecord, when keepsPartial) are neither learnt nor taught.
+  std::uint8_t rememberAs = 0;
+  bool keepsPartial = false;
 };
 
 struct WalkResult {

@@ -14,7 +14,7 @@
 namespace vellumark {
 
 ScanCarveServices::ScanCarveServices(ScanState& state, FrontEnd& frontEnd)
-    : state_(state), frontEnd_(frontEnd), ctx_{state.usedSectorMap, *this, *this, *this, *this} {}
+    : state_(state), frontEnd_(frontEnd), ctx_{state.usedSectorMap, *this, *this, *this, *this, &memory_} {}
 
 CarveSettings ScanCarveServices::current(std::int64_t startOffset) const {
   CarveSettings s;

@@ -60,6 +60,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   // While set, turned-down candidates and abandoned carves are not logged (a pass whose
   // candidates all come round again).
   void setQuiet(bool quiet) { quiet_ = quiet; }
+  // What failed carves learnt; to be forgotten when the driver itself claims sectors.
+  [[nodiscard]] CarveMemory& memory() { return memory_; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
   [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
 
@@ -80,6 +82,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   ScanState& state_;
   FrontEnd& frontEnd_;
+  CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;
   std::uint8_t candidateType_ = 0;

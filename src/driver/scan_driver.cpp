@@ -8,6 +8,7 @@
 
 #include "platform/storage_topology.h"
 #include "source/output_placement.h"
+#include "scan/prefetch_reader.h"
 #include "scan/read_ahead.h"
 #include "scan/type_codes.h"
 
@@ -19,6 +20,10 @@ namespace {
 // at a time: a small source never pays for a million-entry reservation.
 constexpr std::size_t kCandidateGrowth = 1'000'000;
 constexpr std::size_t kFirstCandidateReserve = 1024;
+
+// The first pass reads the range in chunks of this size, this many at a time in memory.
+constexpr std::size_t kPrefetchChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kPrefetchDepth = 4;
 
 std::size_t grownCandidateCapacity(std::size_t size) {
   if (size < kFirstCandidateReserve) return kFirstCandidateReserve;
@@ -70,13 +75,9 @@ ProgressReport firstPassReport(const ScanState& state, std::int64_t s, const Sca
   return r;
 }
 
-// Classifies sector s and records it when something begins there. False when the
-// candidate lists cannot grow any more.
-bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, SectorWalkReader& reader,
-                   std::span<std::uint8_t> buffer, ScanSummary& summary) {
-  ++summary.sectorsExamined;
-  if (!reader.read(s, buffer)) return true;  // recorded as unreadable by the reader
-  const std::uint8_t code = hooks.classify(buffer);
+// Records what the classifier said of sector s. False when the candidate lists cannot grow
+// any more.
+bool recordSector(ScanState& state, std::int64_t s, std::uint8_t code, ScanSummary& summary) {
   if (code == kTypeNone) return true;
   if (code == kTypeOle2 || code == kTypeOoxml) ++summary.documentCandidates;
   if (isUnrecordedCode(code)) return true;
@@ -86,30 +87,119 @@ bool examineSector(ScanState& state, const ScanHooks& hooks, std::int64_t s, Sec
   return true;
 }
 
-// Examines the sectors the layout names: with a known cluster geometry only the first
-// sector of each cluster.
-void firstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, const ScanLayout& layout,
-               ScanSummary& summary) {
-  SectorWalkReader reader(state);
-  std::vector<std::uint8_t> buffer(state.geometry.bytesPerSector);
-  frontEnd.pump();
-  for (std::int64_t s = layout.nextExamined(state.scanStartSector); s <= state.scanEndSector;
-       s = layout.nextExamined(s + 1)) {
-    if (state.scanCancelled.load(std::memory_order_relaxed)) {
-      summary.cancelled = true;
-      return;
-    }
-    if (!(state.freeSpaceOnly && state.usedSectorMap.isSectorUsed(s)) && !examineSector(state, hooks, s, reader, buffer, summary)) {
-      summary.candidateListFull = true;
-      return;
-    }
-    if (state.refreshDue()) {
-      frontEnd.progress(firstPassReport(state, s, summary));
-      frontEnd.pump();
+// The first pass over the range: chunks are read ahead on a thread of their own and each
+// examined sector is classified where it lies in its chunk. A chunk that could not be read
+// whole is read again sector by sector, with the reader stopped, as a walk that meets a bad
+// spot does.
+class FirstPass {
+ public:
+  FirstPass(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hooks, const ScanLayout& layout, ScanSummary& summary)
+      : state_(state), frontEnd_(frontEnd), hooks_(hooks), layout_(layout), summary_(summary),
+        bps_(state.geometry.bytesPerSector), end_((state.scanEndSector + 1) * bps_) {}
+
+  void run() {
+    frontEnd_.pump();
+    s_ = layout_.nextExamined(state_.scanStartSector);
+    std::int64_t offset = state_.scanStartSector * bps_;
+    while (s_ <= state_.scanEndSector && offset < end_) {
+      std::int64_t failedEnd = -1;
+      {
+        PrefetchReader reader(*state_.sourceHandle, offset, end_, options());
+        for (const PrefetchChunk* chunk = reader.next(); chunk != nullptr; chunk = reader.next()) {
+          offset = chunk->offset + chunk->length;
+          if (chunk->status == ChunkStatus::Failed) {
+            failedEnd = offset / bps_;
+            break;
+          }
+          if (!examineChunk(*chunk) || s_ > state_.scanEndSector) return;
+        }
+      }  // the reader has stopped: the source may be read directly now
+      if (failedEnd < 0 || !examineSectorBySector(failedEnd)) return;
     }
   }
-  reader.finish();
-}
+
+ private:
+  PrefetchOptions options() const {
+    PrefetchOptions o;
+    o.chunkBytes = std::max<std::size_t>(kPrefetchChunkBytes / bps_ * bps_, static_cast<std::size_t>(bps_));
+    o.depth = kPrefetchDepth;
+    if (state_.freeSpaceOnly) {
+      // A chunk whose sectors are all in use holds nothing to examine: it is not read.
+      const UsedSectorMap& map = state_.usedSectorMap;
+      const std::int64_t bps = bps_;
+      o.wanted = [&map, bps](std::int64_t at, std::int64_t length) {
+        return map.nextFreeSector(at / bps, (at + length) / bps - 1) >= 0;
+      };
+    }
+    return o;
+  }
+
+  // Cancellation, the used-sector test and the progress refresh, for sector s_. False when
+  // the pass is to end.
+  bool pending(bool& examine) {
+    if (state_.scanCancelled.load(std::memory_order_relaxed)) {
+      summary_.cancelled = true;
+      return false;
+    }
+    examine = !(state_.freeSpaceOnly && state_.usedSectorMap.isSectorUsed(s_));
+    return true;
+  }
+
+  void refresh() {
+    if (!state_.refreshDue()) return;
+    frontEnd_.progress(firstPassReport(state_, s_, summary_));
+    frontEnd_.pump();
+  }
+
+  bool listFull() {
+    summary_.candidateListFull = true;
+    return false;
+  }
+
+  // Examines the sectors of a chunk that was read (or skipped: then none of them is free).
+  bool examineChunk(const PrefetchChunk& chunk) {
+    const std::int64_t endSector = (chunk.offset + chunk.length) / bps_;
+    const auto sectorBytes = static_cast<std::size_t>(bps_);
+    for (; s_ < endSector; s_ = layout_.nextExamined(s_ + 1)) {
+      bool examine = false;
+      if (!pending(examine)) return false;
+      if (examine && chunk.status == ChunkStatus::Read) {
+        ++summary_.sectorsExamined;
+        const auto at = static_cast<std::size_t>(s_ * bps_ - chunk.offset);
+        if (!recordSector(state_, s_, hooks_.classify(chunk.bytes.subspan(at, sectorBytes)), summary_)) return listFull();
+      }
+      refresh();
+    }
+    return true;
+  }
+
+  // Examines the sectors before endSector one by one through the read-ahead window, and
+  // directly where it cannot be filled; every unreadable sector there is recorded.
+  bool examineSectorBySector(std::int64_t endSector) {
+    SectorWalkReader walk(state_);
+    std::vector<std::uint8_t> sector(static_cast<std::size_t>(bps_));
+    for (; s_ < endSector && s_ <= state_.scanEndSector; s_ = layout_.nextExamined(s_ + 1)) {
+      bool examine = false;
+      if (!pending(examine)) return false;
+      if (examine) {
+        ++summary_.sectorsExamined;
+        if (walk.read(s_, sector) && !recordSector(state_, s_, hooks_.classify(sector), summary_)) return listFull();
+      }
+      refresh();
+    }
+    walk.finish();
+    return true;
+  }
+
+  ScanState& state_;
+  FrontEnd& frontEnd_;
+  const ScanHooks& hooks_;
+  const ScanLayout& layout_;
+  ScanSummary& summary_;
+  const std::int64_t bps_;
+  const std::int64_t end_;   // byte offset just past the scan range
+  std::int64_t s_ = 0;       // the next sector to examine
+};
 
 void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
   if (!state.refreshDue()) return;
@@ -190,6 +280,7 @@ bool carveCandidates(ScanState& state, FrontEnd& frontEnd, const ScanHooks& hook
       const std::int64_t rest = region != nullptr ? sectorsToClusterEnd(s, region->clusterPhase, region->sectorsPerCluster)
                                                   : sectorsToClusterEnd(s, state.clusterPhase, spc);
       state.usedSectorMap.markSectorRun(rest, s);
+      services.memory().forget();
       return;
     }
     runCarver(hooks.mainPassCarver(t), services, state, s, t);
@@ -295,7 +386,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     summary.cancelled = true;
   } else {
     state.phase = ScanPhase::FirstPass;
-    firstPass(state, frontEnd, hooks, layout, summary);
+    FirstPass(state, frontEnd, hooks, layout, summary).run();
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {

@@ -62,6 +62,32 @@ std::int64_t UsedSectorMap::nextFreeSector(std::int64_t from, std::int64_t last)
   return -1;
 }
 
+std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip, std::int64_t last) const {
+  last = std::min(last, end_ - 1);
+  std::int64_t s = std::max(from, first_);
+  if (skip < 0) return -1;
+  auto step = [&] {  // one sector: true when it is the one sought
+    if (isSectorUsed(s++)) return false;
+    return skip-- == 0;
+  };
+  while (s <= last && (s & 63) != (base_ & 63)) {
+    if (step()) return s - 1;
+  }
+  // Whole 64-sector words: skipped while they hold no more free sectors than are to be passed.
+  while (last - s >= 63) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes_.data() + index(s), sizeof word);
+    const std::int64_t free = 64 - std::popcount(word);
+    if (free > skip) break;
+    skip -= free;
+    s += 64;
+  }
+  while (s <= last) {
+    if (step()) return s - 1;
+  }
+  return -1;
+}
+
 std::int64_t UsedSectorMap::countUsed() const {
   std::int64_t n = 0;
   for (std::uint8_t b : bytes_) n += std::popcount(b);

@@ -43,6 +43,11 @@ class UsedSectorMap {
   // map count as used). Whole bytes of used sectors are stepped over at once.
   [[nodiscard]] std::int64_t nextFreeSector(std::int64_t from, std::int64_t last) const;
 
+  // The free sector that follows `skip` free sectors at or after `from` (skip 0: the first
+  // free one), no later than last; -1 when there are not that many. Whole words of the map
+  // are counted at once, so a far sector is found without stepping to it.
+  [[nodiscard]] std::int64_t freeSectorAfter(std::int64_t from, std::int64_t skip, std::int64_t last) const;
+
   [[nodiscard]] std::int64_t countUsed() const;
   // The bits, from sector base on (see above).
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }

@@ -1,0 +1,90 @@
+#include "carvers/zip_walk_memory.h"
+
+#include <array>
+
+#include "carvers/carve_memory.h"
+#include "carvers/carver_framework.h"
+#include "formats/zip.h"
+
+namespace vellumark::zip {
+
+bool isRecordSignature(std::uint32_t signature) {
+  switch (signature) {
+    case kLocalHeader:
+    case kCentralHeader:
+    case kDigitalSignature:
+    case kArchiveExtraData:
+    case kZip64EndOfCentralDirectory:
+    case kZip64EndLocator:
+    case kEndOfCentralDirectory: return true;
+    default: return false;
+  }
+}
+
+namespace {
+
+// Local headers followed ahead before the walk is let fetch: a chance hit on a signature is
+// not enough to make it read a long entry, two in a row almost never happen.
+constexpr int kMostHops = 16;
+
+}  // namespace
+
+WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options) {
+  for (int hop = 0; hop < kMostHops; ++hop) {
+    std::array<std::uint8_t, kLocalHeaderBytes> h{};
+    switch (carve.peekAhead(end, std::span(h).first(4))) {
+      case Carve::Peek::PastRange: return WalkStop::OutOfRange;
+      case Carve::Peek::Unreadable: return WalkStop::End;
+      case Carve::Peek::Read: break;
+    }
+    const std::uint32_t signature = le32(Bytes(h), 0);
+    if (!isRecordSignature(signature)) return WalkStop::UnknownRecord;
+    // Only a local header whose sizes are plain is followed further; anything else is left
+    // for the walk to judge.
+    if (signature != kLocalHeader || carve.peekAhead(end, h) != Carve::Peek::Read) return WalkStop::End;
+    const Bytes header(h);
+    const std::uint32_t compressed = le32(header, kLocalCompressedSizeOffset);
+    if ((le16(header, kLocalFlagsOffset) & kFlagDataDescriptor) || compressed == kZip64Marker ||
+        le32(header, kLocalUncompressedSizeOffset) == kZip64Marker)
+      return WalkStop::End;
+    const std::int64_t headerLength = static_cast<std::int64_t>(kLocalHeaderBytes) + le16(header, kLocalNameLengthOffset) +
+                                      le16(header, kLocalExtraLengthOffset);
+    if (static_cast<std::int64_t>(compressed) > options.maxRecordBytes - headerLength) return WalkStop::End;
+    end += headerLength + static_cast<std::int64_t>(compressed);
+    if (end > options.maxArchiveBytes) return WalkStop::End;
+  }
+  return WalkStop::End;
+}
+
+WalkMemory::WalkMemory(Carve& carve, const WalkOptions& options)
+    : carve_(carve),
+      memory_(options.rememberAs != 0 ? carve.context().memory : nullptr),
+      tag_(options.rememberAs),
+      keepsPartial_(options.keepsPartial),
+      maxArchiveBytes_(options.maxArchiveBytes) {}
+
+std::optional<WalkStop> WalkMemory::recall(std::int64_t pos, std::int64_t& stoppedAt) {
+  if (memory_ == nullptr) return std::nullopt;
+  const std::int64_t source = carve_.sourceOffsetOf(pos);
+  if (source < 0) return std::nullopt;
+  starts_.push_back(Start{pos, source});
+  const std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
+  // Further from the start than the walk that failed, the archive could grow too long first.
+  if (!known || pos + known->distance > maxArchiveBytes_) return std::nullopt;
+  stoppedAt = pos + known->distance;
+  return static_cast<WalkStop>(known->stop);
+}
+
+void WalkMemory::teach(WalkStop stop, std::int64_t stoppedAt) {
+  if (memory_ == nullptr) return;
+  // A read that failed or memory that ran out says nothing about the records; a stop the
+  // carver keeps a file for is no failure.
+  const bool failure = stop != WalkStop::End && !(keepsPartial_ && stop == WalkStop::UnknownRecord) && !carve_.troubled();
+  if (failure) {
+    for (const Start& start : starts_)
+      memory_->remember(tag_, start.source, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - start.pos});
+  }
+  starts_.clear();
+}
+
+}  // namespace vellumark::zip

@@ -1,0 +1,55 @@
+#pragma once
+// Two ways the ZIP record walk avoids reading what cannot become a file: it looks where a
+// record claims to end before it fetches the record, and it remembers where walks of
+// earlier candidates failed, so that a lower candidate whose records run into them stops
+// there at once.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "carvers/zip_walk.h"
+
+namespace vellumark {
+
+class Carve;
+class CarveMemory;
+
+namespace zip {
+
+// True for the signatures of the records the walk knows.
+[[nodiscard]] bool isRecordSignature(std::uint32_t signature);
+
+// Whether a record may begin at file offset `end`, which the walk has not fetched yet, and
+// the local headers that follow from there (a few, as far as their sizes are plain): End
+// when the walk may go on (or the bytes cannot be looked at: the walk then finds out by
+// fetching), UnknownRecord when the bytes at one of those places are no ZIP record,
+// OutOfRange when one lies past the scan range. Just what the walk would meet there.
+[[nodiscard]] WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options);
+
+// One walk's use of the carve memory: the records it began are noted, and when it fails,
+// each of them is remembered as a place from which walks fail in this way.
+class WalkMemory {
+ public:
+  WalkMemory(Carve& carve, const WalkOptions& options);
+  // Called at the record at file offset pos (fetched): the stop a walk from there is known
+  // to come to, with stoppedAt moved to where it comes to it; nullopt when not known.
+  [[nodiscard]] std::optional<WalkStop> recall(std::int64_t pos, std::int64_t& stoppedAt);
+  // The walk stopped: a failure that the bytes alone explain is remembered.
+  void teach(WalkStop stop, std::int64_t stoppedAt);
+
+ private:
+  struct Start {
+    std::int64_t pos;     // file offset of the record
+    std::int64_t source;  // its source byte offset
+  };
+  Carve& carve_;
+  CarveMemory* memory_;
+  std::uint8_t tag_;
+  bool keepsPartial_;
+  std::int64_t maxArchiveBytes_;
+  std::vector<Start> starts_;
+};
+
+}  // namespace zip
+}  // namespace vellumark
