@@ -282,9 +282,15 @@ void printSummary(const ScanState& state, const ScanSummary& s, const RunOutcome
   out << "\n";
   out << "Unreadable sectors: " << s.sectorsUnreadable << "\n";
   const double bytes = static_cast<double>(state.scanLength) * state.geometry.bytesPerSector;
-  out << "Searched " << state.scanLength << " sectors (" << mebibytes(bytes) << ") in " << duration(run.seconds);
-  if (run.seconds > 0.05) out << ", " << mebibytes(bytes / run.seconds) << "/s";
-  out << "\n";
+  if (s.cancelled || s.candidateListFull) {
+    // The search ended early: what was looked at, not the whole range.
+    out << "Search ended early: " << s.sectorsExamined << " of " << state.scanLength << " sectors examined in "
+        << duration(run.seconds) << "\n";
+  } else {
+    out << "Searched " << state.scanLength << " sectors (" << mebibytes(bytes) << ") in " << duration(run.seconds);
+    if (run.seconds > 0.05) out << ", " << mebibytes(bytes / run.seconds) << "/s";
+    out << "\n";
+  }
   if (s.recovered > 0 || state.damagedCount > 0) out << "Files: " << displayUtf8(state.outputFolder) << "\n";
   if (run.report) out << "Report: " << displayUtf8(run.report->report) << "\n";
 }
@@ -364,6 +370,7 @@ int runRescue(const RescueOptions& o) {
   if (!openForCommand(state, o.source, o.partition)) return kExitFailure;
   state.typeFlags = *flags;
   state.keepDamaged = o.keepDamaged;
+  state.keepExistingFiles = true;
   std::int64_t imageOffset = 0;
   if (const auto* slice = dynamic_cast<const SliceSource*>(state.sourceHandle.get()))
     imageOffset = static_cast<std::int64_t>(slice->firstByte());

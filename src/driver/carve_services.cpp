@@ -66,7 +66,8 @@ bool ScanCarveServices::writeAsking(const std::string& path, Bytes data) {
 }
 
 std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data) {
-  std::string path = unusedName(recoveredFileName(state_.outputFolder, document.startOffset, document.extension));
+  std::string path = recoveredFileName(state_.outputFolder, document.startOffset, document.extension);
+  if (state_.keepExistingFiles) path = unusedName(path);
   if (!writeAsking(path, data)) {
     ++state_.saveFailures;
     return -1;
@@ -83,6 +84,10 @@ std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data)
   return static_cast<std::int64_t>(state_.recoveredFiles.size()) - 1;
 }
 
+std::string ScanCarveServices::damagedName(const std::string& path) const {
+  return state_.keepExistingFiles ? unusedName(path) : path;
+}
+
 bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) {
   ++state_.damagedCount;
   if (!state_.keepDamaged || data.empty()) return false;
@@ -90,7 +95,7 @@ bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) 
   if (!folder.empty() && folder.back() != '/') folder += '/';
   folder += "damaged";
   if (!platform::makeDirectory(folder) ||
-      !writeAsking(unusedName(recoveredFileName(folder, document.startOffset, document.extension)), data)) {
+      !writeAsking(damagedName(recoveredFileName(folder, document.startOffset, document.extension)), data)) {
     ++state_.saveFailures;
     return false;
   }

@@ -73,6 +73,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
  private:
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
+  [[nodiscard]] std::string damagedName(const std::string& path) const;
   void renameAfterTitle(RecoveredFile& file, const std::string& title);
 
   ScanState& state_;
