@@ -29,8 +29,11 @@ std::string xmlText(std::string_view bytes) {
   return out;
 }
 
+// Built by appending: GCC 12 misreads "<" + std::string in optimised builds (-Wrestrict).
 std::string element(std::string_view name, std::string_view text) {
-  return "<" + std::string(name) + ">" + xmlText(text) + "</" + std::string(name) + ">";
+  std::string out;
+  out.append("<").append(name).append(">").append(xmlText(text)).append("</").append(name).append(">");
+  return out;
 }
 
 std::string baseName(const std::string& path) {
