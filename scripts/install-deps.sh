@@ -7,7 +7,10 @@ packages=(
   # libFuzzer and the sanitizer runtimes for Clang, and llvm-profdata / llvm-cov for coverage.
   libclang-rt-14-dev llvm
   zlib1g-dev libjpeg62-turbo-dev libewf-dev
-  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  # Checks of what the rescue writes and of the package: xmllint for report.xml, man and
+  # lexgrog for the man page, lintian for the .deb, dpkg-shlibdeps for its dependencies.
+  libxml2-utils man-db lintian dpkg-dev
   # Tools the tests use to make real file systems and real files of many formats.
   dosfstools mtools exfatprogs ntfs-3g sleuthkit e2fsprogs
   # Partition tables and forensic images for the whole-disk tests.

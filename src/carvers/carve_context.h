@@ -57,6 +57,8 @@ struct DocumentToSave {
   std::int64_t startSector = 0;
   std::string_view extension;      // ".DOC", ".XLSX", ...
   std::uint8_t typeCode = 0;
+  // The source stretches the saved bytes came from, in file order (empty when not known).
+  std::span<const ByteRun> byteRuns;
 };
 
 // What a recovered document says of itself, for its file name, its modification time and

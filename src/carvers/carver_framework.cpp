@@ -249,13 +249,27 @@ void Carve::reserve(std::size_t bytes) {
 std::int64_t Carve::saveDocument(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {
   const Bytes held = bytes();
   if (keptFrom_ != 0 || length < 0 || static_cast<std::uint64_t>(length) > held.size()) return -1;
-  const DocumentToSave document{startOffset_, startSector_, extension, typeCode};
+  const std::vector<ByteRun> runs = runsOf(length);
+  const DocumentToSave document{startOffset_, startSector_, extension, typeCode, runs};
   return ctx_.documents.save(document, held.first(static_cast<std::size_t>(length)));
+}
+
+std::vector<ByteRun> Carve::runsOf(std::int64_t length) const {
+  std::vector<ByteRun> runs;
+  const std::int64_t bps = bytesPerSector_;
+  std::int64_t left = length;
+  for (const Run& run : claimed_) {
+    if (left <= 0) break;
+    const std::int64_t take = std::min(left, run.count * bps);
+    runs.push_back(ByteRun{run.first * bps, take});
+    left -= take;
+  }
+  return runs;
 }
 
 bool Carve::saveDamaged(std::string_view extension, std::uint8_t typeCode, std::int64_t length) {
   const Bytes held = bytes();
-  const DocumentToSave document{startOffset_, startSector_, extension, typeCode};
+  const DocumentToSave document{startOffset_, startSector_, extension, typeCode, {}};
   if (keptFrom_ != 0 || length < 0 || static_cast<std::uint64_t>(length) > held.size()) return ctx_.documents.saveDamaged(document, {});
   return ctx_.documents.saveDamaged(document, held.first(static_cast<std::size_t>(length)));
 }

@@ -163,6 +163,9 @@ class Carve {
     return decode(b, 0);
   }
   void releaseClaims();
+  // The source stretches holding the first `length` bytes of the file, merged where the
+  // sectors are contiguous.
+  [[nodiscard]] std::vector<ByteRun> runsOf(std::int64_t length) const;
   void claimClusterSlack();
 
   struct Run {

@@ -28,6 +28,7 @@ struct BackupOptions {
   bool keepPartial = false;
   bool deletePartial = false;
   bool quiet = false;
+  std::string progress = "auto";
   bool json = false;
 };
 
@@ -166,8 +167,7 @@ int runBackupCommand(const BackupOptions& o) {
   request.endSector = range->last;
 
   platform::InterruptCounter interrupts;
-  TerminalOptions terminal;
-  terminal.showProgress = !o.quiet && stderrIsTerminal();
+  TerminalOptions terminal = terminalOptionsFor(o.quiet, o.progress);
   BackupFrontEnd frontEnd(state, terminal, &interrupts, o);
   BackupSummary summary;
   {
@@ -204,6 +204,7 @@ void addBackupCommand(CLI::App& app, int& exitCode) {
   cmd->add_flag("--keep-partial", options->keepPartial, "Keep the image when the copy ends early (Ctrl-C, disk full)");
   cmd->add_flag("--delete-partial", options->deletePartial, "Delete the image when the copy ends early, without asking");
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
+  addProgressOption(*cmd, options->progress);
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->callback([options, &exitCode] { exitCode = runBackupCommand(*options); });
 }

@@ -1,6 +1,9 @@
 #include "cli/cli_support.h"
 
 #include "source/disk_partitions.h"
+#include "util/unicode.h"
+
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -42,27 +45,15 @@ std::optional<SectorRange> parseSectorRange(std::string_view text) {
   return r;
 }
 
-std::string jsonString(std::string_view text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
+std::string jsonString(std::string_view text) { return nlohmann::json(displayUtf8(text)).dump(); }
+
+void addProgressOption(CLI::App& command, std::string& choice) {
+  command
+      .add_option("--progress", choice,
+                  "Progress on stderr: auto (a live line on a terminal, nothing otherwise), json (one JSON object "
+                  "a line) or none")
+      ->check(CLI::IsMember({"auto", "json", "none"}))
+      ->capture_default_str();
 }
 
 bool stderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

@@ -2,6 +2,8 @@
 // Each subcommand registers itself on the application and stores its exit status in
 // `exitCode` when it runs.
 
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 namespace vellumark::cli {
@@ -16,7 +18,8 @@ void addInfoCommand(CLI::App& app, int& exitCode);
 void addViewCommand(CLI::App& app, int& exitCode);
 void addClassifyCommand(CLI::App& app, int& exitCode);
 void addMapCommand(CLI::App& app, int& exitCode);
-void addRescueCommand(CLI::App& app, int& exitCode);
+// commandLine: the command as typed, for the rescue report.
+void addRescueCommand(CLI::App& app, int& exitCode, const std::string& commandLine);
 void addBackupCommand(CLI::App& app, int& exitCode);
 void addDevicesCommand(CLI::App& app, int& exitCode);
 

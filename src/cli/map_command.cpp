@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/cli_support.h"
 #include "cli/commands.h"
 #include "driver/scan_regions.h"
@@ -18,6 +20,7 @@ namespace {
 struct MapOptions {
   std::string source;
   bool summary = false;
+  bool json = false;
   int partition = 0;
 };
 
@@ -87,15 +90,33 @@ int runMap(const MapOptions& opt) {
   }
 
   BufferedOut out;
-  if (!opt.summary) {
-    forEachMarkedRun(state.usedSectorMap, [&out](std::int64_t first, std::int64_t last) {
-      out.append(std::to_string(first) + "-" + std::to_string(last) + "\n");
-    });
-  }
   const std::int64_t total = geo.lastSector + 1;
   const std::int64_t used = state.usedSectorMap.countUsed();
-  out.append("allocated " + std::to_string(used) + ", free " + std::to_string(total - used) + ", total " +
-             std::to_string(total) + " sectors\n");
+  if (opt.json) {
+    // Streamed: a large volume has millions of runs. Each run is [first, last].
+    out.append("{\"source\": " + jsonString(opt.source) + ", \"fileSystem\": " + jsonString(fsTypeName(geo.fsType)) +
+               ", \"bytesPerSector\": " + std::to_string(geo.bytesPerSector) + ", \"allocated\": " +
+               std::to_string(used) + ", \"free\": " + std::to_string(total - used) + ", \"total\": " +
+               std::to_string(total));
+    if (!opt.summary) {
+      out.append(", \"runs\": [");
+      bool first = true;
+      forEachMarkedRun(state.usedSectorMap, [&out, &first](std::int64_t a, std::int64_t b) {
+        out.append(std::string(first ? "" : ", ") + nlohmann::json::array({a, b}).dump());
+        first = false;
+      });
+      out.append("]");
+    }
+    out.append("}\n");
+  } else {
+    if (!opt.summary) {
+      forEachMarkedRun(state.usedSectorMap, [&out](std::int64_t first, std::int64_t last) {
+        out.append(std::to_string(first) + "-" + std::to_string(last) + "\n");
+      });
+    }
+    out.append("allocated " + std::to_string(used) + ", free " + std::to_string(total - used) + ", total " +
+               std::to_string(total) + " sectors\n");
+  }
   out.flush();
   return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
@@ -108,6 +129,7 @@ void addMapCommand(CLI::App& app, int& exitCode) {
       "map", "List the sectors of SOURCE that its file system says are allocated (FIRST-LAST runs, then totals)");
   cmd->add_option("source", opt->source, "Block device or image file")->required();
   cmd->add_flag("--summary", opt->summary, "Print the totals only");
+  cmd->add_flag("--json", opt->json, "Print the runs and totals as one JSON object");
   addPartitionOption(*cmd, opt->partition);
   cmd->callback([opt, &exitCode] { exitCode = runMap(*opt); });
 }

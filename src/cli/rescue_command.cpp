@@ -2,12 +2,20 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "app/refusal_text.h"
+#include "app/rescue_checks.h"
+#include "app/rescue_report.h"
 #include "app/rename_marker.h"
 #include "app/text_table.h"
 #include "app/thumbnail_settings.h"
@@ -21,6 +29,9 @@
 #include "driver/scan_driver.h"
 #include "scan/type_codes.h"
 #include "source/cluster_selection.h"
+#include "source/disk_partitions.h"
+#include "source/output_placement.h"
+#include "util/unicode.h"
 
 namespace vellumark::cli {
 
@@ -42,6 +53,10 @@ struct RescueOptions {
   bool verbose = false;
   int partition = 0;
   bool noRename = false;
+  bool force = false;
+  bool newFolder = false;
+  std::string progress = "auto";
+  std::string commandLine;
 };
 
 // Unreadable sectors named one by one in the report, at most.
@@ -64,17 +79,29 @@ int statusForRefusal(ScanRefusal refusal) {
   }
 }
 
+// doc, xls and ppt, also named docx, xlsx, pptx (or word, excel, powerpoint), in any case.
 std::optional<std::uint32_t> parseTypes(const std::string& text) {
   std::uint32_t flags = 0;
   std::stringstream in(text);
   std::string item;
   while (std::getline(in, item, ',')) {
-    if (item == "doc") flags |= kFamilyDoc;
-    else if (item == "xls") flags |= kFamilyXls;
-    else if (item == "ppt") flags |= kFamilyPpt;
-    else if (!item.empty()) return std::nullopt;
+    std::string name;
+    for (char c : item)
+      if (c != ' ') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == "doc" || name == "docx" || name == "word") flags |= kFamilyDoc;
+    else if (name == "xls" || name == "xlsx" || name == "excel") flags |= kFamilyXls;
+    else if (name == "ppt" || name == "pptx" || name == "powerpoint") flags |= kFamilyPpt;
+    else if (!name.empty()) return std::nullopt;
   }
   return flags;
+}
+
+// One line on stderr for a problem found before the scan: the text-table message when
+// there is one, then what was found and what to do. The exit status follows its kind.
+int refuseProblem(const RescueProblem& p) {
+  std::string text = p.textEntry != 0 ? std::string(uiText(p.textEntry)) : std::string();
+  if (!text.empty() && !p.detail.empty()) text += " ";
+  return refuse(text + p.detail, p.kind == ProblemKind::Usage ? kExitBadInput : kExitFailure);
 }
 
 // Applies --reason, --fs and --cluster through the same handlers as the lists of the main
@@ -110,94 +137,97 @@ int applySelections(ScanState& state, const RescueOptions& o, SelectionLists& li
   return 0;
 }
 
-// The title, last-saved time and author a recovered file gives, as JSON members.
-std::string describedFields(const RecoveredFile& f) {
-  std::string out;
-  if (!f.title.empty()) out += ", \"title\": " + jsonString(f.title);
-  if (f.lastSaved) out += ", \"lastSaved\": " + jsonString(w3cDateOfUnixTime(*f.lastSaved));
-  if (!f.author.empty()) out += ", \"author\": " + jsonString(f.author);
-  return out;
+using Json = nlohmann::ordered_json;
+
+// Text for JSON: always valid UTF-8 (bytes of other encodings taken as Latin-1).
+Json text(std::string_view bytes) { return Json(displayUtf8(bytes)); }
+
+Json fileJson(const RecoveredFile& f) {
+  const auto slash = f.path.find_last_of('/');
+  Json j;
+  j["name"] = text(slash == std::string::npos ? f.path : f.path.substr(slash + 1));
+  j["path"] = text(f.path);
+  j["size"] = f.sizeBytes;
+  j["startSector"] = f.startSector;
+  j["type"] = f.typeCode;
+  j["family"] = documentFamilyOf(f.path);
+  j["sha256"] = f.sha256;
+  if (!f.title.empty()) j["title"] = text(f.title);
+  if (f.lastSaved) j["lastSaved"] = w3cDateOfUnixTime(*f.lastSaved);
+  if (!f.author.empty()) j["author"] = text(f.author);
+  Json runs = Json::array();
+  for (const ByteRun& r : f.byteRuns) runs.push_back({{"offset", r.offset}, {"length", r.length}});
+  j["byteRuns"] = std::move(runs);
+  return j;
 }
 
-void printJson(const ScanState& state, const ScanRequest& request, const ScanSummary& s, bool interrupted) {
-  std::ostream& out = std::cout;
-  out << "{\n  \"source\": " << jsonString(state.sourceName) << ",\n";
-  out << "  \"outputFolder\": " << jsonString(state.outputFolder) << ",\n";
-  out << "  \"range\": {\"first\": " << request.startSector << ", \"last\": " << request.endSector << "},\n";
-  out << "  \"recovered\": " << s.recovered << ",\n";
-  out << "  \"damaged\": " << state.damagedCount << ",\n";
-  out << "  \"damagedKept\": " << (state.keepDamaged ? "true" : "false") << ",\n";
-  out << "  \"saveFailures\": " << s.saveFailures << ",\n";
-  out << "  \"cancelled\": " << (s.cancelled ? "true" : "false") << ",\n";
-  out << "  \"stopped\": " << (s.stopped ? "true" : "false") << ",\n";
-  out << "  \"interrupted\": " << (interrupted ? "true" : "false") << ",\n";
-  out << "  \"sectorsExamined\": " << s.sectorsExamined << ",\n";
-  out << "  \"unreadableSectors\": " << s.sectorsUnreadable << ",\n";
-  out << "  \"unreadableSectorList\": [";
-  std::size_t listed = 0;
+struct RunOutcome {
+  bool interrupted = false;
+  double seconds = 0;
+  std::optional<RescueReportPaths> report;
+};
+
+void printJson(const ScanState& state, const ScanRequest& request, const ScanSummary& s, const RunOutcome& run) {
+  Json out;
+  out["source"] = text(state.sourceName);
+  out["outputFolder"] = text(state.outputFolder);
+  out["range"] = {{"first", request.startSector}, {"last", request.endSector}};
+  out["recovered"] = s.recovered;
+  out["damaged"] = state.damagedCount;
+  out["damagedKept"] = state.keepDamaged;
+  out["saveFailures"] = s.saveFailures;
+  out["cancelled"] = s.cancelled;
+  out["stopped"] = s.stopped;
+  out["interrupted"] = run.interrupted;
+  out["seconds"] = run.seconds;
+  out["sectorsExamined"] = s.sectorsExamined;
+  out["unreadableSectors"] = s.sectorsUnreadable;
+  Json unreadable = Json::array();
   for (std::int64_t sector : state.unreadableSectors) {
-    if (listed == kMaxListedSectors) break;
-    out << (listed++ == 0 ? "" : ", ") << sector;
+    if (unreadable.size() == kMaxListedSectors) break;
+    unreadable.push_back(sector);
   }
-  out << "],\n";
-  out << "  \"abandoned\": [";
-  bool firstAbandoned = true;
+  out["unreadableSectorList"] = std::move(unreadable);
+  Json abandoned = Json::array();
   for (const AbandonedCarve& a : s.rejections.abandoned) {
-    out << (firstAbandoned ? "\n" : ",\n") << "    {\"startSector\": " << a.startSector << ", \"name\": "
-        << jsonString(typeCodeName(a.typeCode)) << ", \"reason\": "
-        << (a.unreadableSector >= 0 ? "\"unreadable sector\", \"sector\": " + std::to_string(a.unreadableSector)
-                                    : "\"not enough memory\", \"bytes\": " + std::to_string(a.bytesNeeded))
-        << "}";
-    firstAbandoned = false;
+    Json j{{"startSector", a.startSector}, {"name", typeCodeName(a.typeCode)}};
+    if (a.unreadableSector >= 0) {
+      j["reason"] = "unreadable sector";
+      j["sector"] = a.unreadableSector;
+    } else {
+      j["reason"] = "not enough memory";
+      j["bytes"] = a.bytesNeeded;
+    }
+    abandoned.push_back(std::move(j));
   }
-  out << (firstAbandoned ? "],\n" : "\n  ],\n");
-  out << "  \"candidates\": " << s.candidatesFound << ",\n";
-  out << "  \"candidatesKept\": " << s.candidatesKept << ",\n";
-  out << "  \"documentCandidates\": " << s.documentCandidates << ",\n";
-  out << "  \"clusterPhase\": " << s.clusterPhase << ",\n";
-  out << "  \"estimatedClusterBytes\": ";
-  if (s.clusterEstimate)
-    out << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << ",\n";
-  else
-    out << "null,\n";
-  out << "  \"freeSpaceMarkingFailed\": " << (s.freeSpaceMarkingFailed ? "true" : "false") << ",\n";
-  out << "  \"countsByType\": [";
-  bool first = true;
+  out["abandoned"] = std::move(abandoned);
+  out["candidates"] = s.candidatesFound;
+  out["candidatesKept"] = s.candidatesKept;
+  out["documentCandidates"] = s.documentCandidates;
+  out["clusterPhase"] = s.clusterPhase;
+  out["estimatedClusterBytes"] =
+      s.clusterEstimate ? Json(std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector) : Json();
+  out["freeSpaceMarkingFailed"] = s.freeSpaceMarkingFailed;
+  Json counts = Json::array();
   for (std::size_t code = 1; code < s.foundByType.size(); ++code) {
     if (s.foundByType[code] == 0) continue;
-    out << (first ? "\n" : ",\n") << "    {\"code\": " << code << ", \"name\": "
-        << jsonString(typeCodeName(static_cast<std::uint8_t>(code))) << ", \"count\": " << s.foundByType[code] << "}";
-    first = false;
+    counts.push_back({{"code", code}, {"name", typeCodeName(static_cast<std::uint8_t>(code))}, {"count", s.foundByType[code]}});
   }
-  out << (first ? "],\n" : "\n  ],\n");
-  out << "  \"rejections\": [";
-  first = true;
-  for (const auto& [key, count] : s.rejections.counts) {
-    out << (first ? "\n" : ",\n") << "    {\"code\": " << unsigned{key.first} << ", \"name\": "
-        << jsonString(typeCodeName(key.first)) << ", \"reason\": " << jsonString(key.second) << ", \"count\": " << count
-        << "}";
-    first = false;
-  }
-  out << (first ? "],\n" : "\n  ],\n");
-  out << "  \"documentRejections\": [";
-  first = true;
-  for (const CandidateRejection& r : s.rejections.documents) {
-    out << (first ? "\n" : ",\n") << "    {\"startSector\": " << r.startSector << ", \"name\": "
-        << jsonString(typeCodeName(r.typeCode)) << ", \"reason\": " << jsonString(r.reason) << "}";
-    first = false;
-  }
-  out << (first ? "],\n" : "\n  ],\n");
-  out << "  \"files\": [";
-  first = true;
-  for (const RecoveredFile& f : state.recoveredFiles) {
-    const auto slash = f.path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? f.path : f.path.substr(slash + 1);
-    out << (first ? "\n" : ",\n") << "    {\"name\": " << jsonString(name) << ", \"path\": " << jsonString(f.path)
-        << ", \"size\": " << f.sizeBytes << ", \"startSector\": " << f.startSector
-        << ", \"type\": " << static_cast<int>(f.typeCode) << describedFields(f) << "}";
-    first = false;
-  }
-  out << (first ? "]\n" : "\n  ]\n") << "}\n";
+  out["countsByType"] = std::move(counts);
+  Json rejections = Json::array();
+  for (const auto& [key, count] : s.rejections.counts)
+    rejections.push_back({{"code", key.first}, {"name", typeCodeName(key.first)}, {"reason", text(key.second)}, {"count", count}});
+  out["rejections"] = std::move(rejections);
+  Json documents = Json::array();
+  for (const CandidateRejection& r : s.rejections.documents)
+    documents.push_back({{"startSector", r.startSector}, {"name", typeCodeName(r.typeCode)}, {"reason", text(r.reason)}});
+  out["documentRejections"] = std::move(documents);
+  Json files = Json::array();
+  for (const RecoveredFile& f : state.recoveredFiles) files.push_back(fileJson(f));
+  out["files"] = std::move(files);
+  out["report"] = run.report ? text(run.report->report) : Json();
+  out["log"] = run.report ? text(run.report->log) : Json();
+  std::cout << out.dump(2) << "\n";
 }
 
 // Why document starts gave no document: one line each, then the counts of every kind of
@@ -212,15 +242,57 @@ void printRejections(const ScanSummary& s) {
         << "\n";
 }
 
-void printSummary(const ScanState& state, const ScanSummary& s, bool keepDamaged) {
+std::string mebibytes(double bytes) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024.0 * 1024.0));
+  return buf;
+}
+
+std::string duration(double seconds) {
+  char buf[48];
+  if (seconds < 60) std::snprintf(buf, sizeof buf, "%.1f s", seconds);
+  else std::snprintf(buf, sizeof buf, "%d min %02d s", static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+  return buf;
+}
+
+void printSummary(const ScanState& state, const ScanSummary& s, const RunOutcome& run, bool keepDamaged) {
+  std::ostream& out = std::cout;
   if (s.clusterEstimate && s.clusterEstimate->sectorsPerCluster > 1)
-    std::cout << "Cluster size estimated from the files found: "
-              << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << " bytes ("
-              << s.clusterEstimate->agreeing << " of " << s.clusterEstimate->counted << " start on a cluster boundary)\n";
-  std::cout << uiText(27) << s.recovered << "\n";
+    out << "Cluster size estimated from the files found: "
+        << std::uint64_t{s.clusterEstimate->sectorsPerCluster} * state.geometry.bytesPerSector << " bytes ("
+        << s.clusterEstimate->agreeing << " of " << s.clusterEstimate->counted << " start on a cluster boundary)\n";
+  out << uiText(27) << s.recovered << "\n";
+  std::map<std::string_view, int> byFamily;
+  for (const RecoveredFile& f : state.recoveredFiles) ++byFamily[documentFamilyOf(f.path)];
+  if (!byFamily.empty()) {
+    out << "  ";
+    bool first = true;
+    for (std::string_view family : {"Word", "Excel", "PowerPoint", "other"}) {
+      if (byFamily[family] == 0) continue;
+      out << (first ? "" : ", ") << family << " " << byFamily[family];
+      first = false;
+    }
+    out << "\n";
+  }
   if (state.damagedCount > 0)
-    std::cout << "Damaged documents: " << state.damagedCount
-              << (keepDamaged ? " (written into the damaged folder)" : " (not written; --keep-damaged keeps them)") << "\n";
+    out << "Damaged documents: " << state.damagedCount
+        << (keepDamaged ? " (written into the damaged folder)" : " (not written; --keep-damaged keeps them)") << "\n";
+  out << "Turned down: " << s.rejections.documents.size() << " document candidate(s)";
+  if (run.report && !s.rejections.documents.empty()) out << " (the reasons are in " << displayUtf8(run.report->log) << ")";
+  out << "\n";
+  out << "Unreadable sectors: " << s.sectorsUnreadable << "\n";
+  const double bytes = static_cast<double>(state.scanLength) * state.geometry.bytesPerSector;
+  if (s.cancelled || s.candidateListFull) {
+    // The search ended early: what was looked at, not the whole range.
+    out << "Search ended early: " << s.sectorsExamined << " of " << state.scanLength << " sectors examined in "
+        << duration(run.seconds) << "\n";
+  } else {
+    out << "Searched " << state.scanLength << " sectors (" << mebibytes(bytes) << ") in " << duration(run.seconds);
+    if (run.seconds > 0.05) out << ", " << mebibytes(bytes / run.seconds) << "/s";
+    out << "\n";
+  }
+  if (s.recovered > 0 || state.damagedCount > 0) out << "Files: " << displayUtf8(state.outputFolder) << "\n";
+  if (run.report) out << "Report: " << displayUtf8(run.report->report) << "\n";
 }
 
 // What bad sectors and memory cost: every carve given up for them, one line each.
@@ -246,14 +318,62 @@ int exitStatusFor(const ScanSummary& s, int interruptedStatus) {
   return kExitOk;
 }
 
+// Reads a sector at each end of the range: a source that gives neither is not readable (a
+// disk gone or refusing every read), while a few bad sectors are left to the scan.
+std::optional<RescueProblem> checkReadable(ScanState& state, std::int64_t first, std::int64_t last) {
+  std::vector<std::uint8_t> sector(state.geometry.bytesPerSector);
+  std::string why;
+  for (std::int64_t s : {first, last}) {
+    auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(s) * state.geometry.bytesPerSector, sector);
+    if (got && *got == sector.size()) return std::nullopt;
+    why = got ? "it ends early" : got.error().message();
+  }
+  return RescueProblem{ProblemKind::Failure, 0,
+                       "cannot read " + state.sourceName + ": " + why + "; check the device is connected and readable"};
+}
+
+// The output folder checks, and the rule against mixing runs. Sets the folder to write into.
+std::optional<RescueProblem> settleOutputFolder(const RescueOptions& o, std::string& folder) {
+  folder = o.outputFolder;
+  if (auto problem = checkOutputFolderUsable(folder)) return problem;
+  if (o.newFolder) {
+    NewRunFolder made = makeNewRunFolder(folder);
+    if (made.problem) return made.problem;
+    folder = made.path;
+    return std::nullopt;
+  }
+  if (!o.force && holdsRescuedFiles(folder)) return mixedRunsProblem(folder);
+  return std::nullopt;
+}
+
+RescueRunFacts runFacts(const ScanState& state, const RescueOptions& o, std::int64_t imageOffset) {
+  RescueRunFacts run;
+  run.program = "vellumark-cli";
+  run.commandLine = o.commandLine;
+  run.imagePath = o.source;
+  run.imageOffset = imageOffset;
+  run.sourceBytes = state.sourceHandle->sizeBytes();
+  run.options = {{"types", o.types}, {"range", o.range.empty() ? "all" : o.range}, {"free-space", o.freeSpace ? "yes" : "no"},
+                 {"reason", o.reason}, {"fs", o.fs}, {"cluster", o.cluster}, {"keep-damaged", o.keepDamaged ? "yes" : "no"},
+                 {"rename", o.noRename ? "no" : "yes"}, {"partition", std::to_string(o.partition)}};
+  return run;
+}
+
 int runRescue(const RescueOptions& o) {
   auto flags = parseTypes(o.types);
-  if (!flags) return refuse("unknown --types '" + o.types + "' (a comma-separated list of doc, xls, ppt)", kExitBadInput);
+  if (!flags)
+    return refuse("unknown --types '" + o.types + "': give a comma-separated list of doc, xls, ppt (or docx, xlsx, pptx)",
+                  kExitBadInput);
+  if (o.force && o.newFolder) return refuse("--force and --new-folder exclude each other: give one of them", kExitBadInput);
 
   ScanState state;
   if (!openForCommand(state, o.source, o.partition)) return kExitFailure;
   state.typeFlags = *flags;
   state.keepDamaged = o.keepDamaged;
+  state.keepExistingFiles = true;
+  std::int64_t imageOffset = 0;
+  if (const auto* slice = dynamic_cast<const SliceSource*>(state.sourceHandle.get()))
+    imageOffset = static_cast<std::int64_t>(slice->firstByte());
 
   SelectionLists lists = listsAfterOpening(state.detectedGeometry);
   if (int status = applySelections(state, o, lists); status != 0) return status;
@@ -262,18 +382,26 @@ int runRescue(const RescueOptions& o) {
     return refuse("--free-space needs a recognised file system on the source or in its partitions", kExitBadInput);
 
   ScanRequest request;
-  request.outputFolder = o.outputFolder;
   request.freeSpaceOnly = o.freeSpace;
   request.lists = &lists;
   request.clusterSizeChosen = !o.cluster.empty();
   const auto range = rangeOption(o.range, state.geometry.lastSector);
-  if (!range) return refuse(uiText(23), kExitBadInput);
+  if (!range) return refuseProblem(*checkSectorRange(-1, -1, state.geometry.lastSector, state.sourceName));
+  if (auto problem = checkSectorRange(range->first, range->last, state.geometry.lastSector, state.sourceName))
+    return refuseProblem(*problem);
+  if (*flags == 0) return refuse(std::string(uiText(20)) + " give --types doc,xls,ppt or a part of it", kExitBadInput);
+  if (auto problem = checkReadable(state, range->first, range->last)) return refuseProblem(*problem);
+  // Before --new-folder makes anything, the folder must not lie on the source.
+  if (auto problem = checkOutputFolderUsable(o.outputFolder)) return refuseProblem(*problem);
+  const platform::PlacementCheck placement = checkOutputFolder(*state.sourceHandle, state.sourceName, o.outputFolder);
+  if (placement.placement != platform::Placement::Elsewhere)
+    return refuse(std::string(uiText(22)) + " " + placement.detail, kExitBadInput);
+  if (auto problem = settleOutputFolder(o, request.outputFolder)) return refuseProblem(*problem);
   request.startSector = range->first;
   request.endSector = range->last;
 
   platform::InterruptCounter interrupts;
-  TerminalOptions terminal;
-  terminal.showProgress = !o.quiet && stderrIsTerminal();
+  TerminalOptions terminal = terminalOptionsFor(o.quiet, o.progress);
   terminal.askOnSaveError = ::isatty(STDIN_FILENO) == 1;
   terminal.onSaveError = o.onSaveError == "abort" ? SaveErrorPolicy::Abort : SaveErrorPolicy::Ignore;
   TerminalFrontEnd frontEnd(state, terminal, &interrupts);
@@ -287,16 +415,28 @@ int runRescue(const RescueOptions& o) {
     if (renamingSwitchedOff(*folder)) state.renameByTitle = false;
   }
 
+  RescueRunFacts facts = runFacts(state, o, imageOffset);
+  facts.started = std::chrono::system_clock::now();
+  const auto startedSteady = std::chrono::steady_clock::now();
   ScanSummary summary;
   {
     DisplayTimer timer(state);
     summary = runScan(state, frontEnd, request);
   }
   if (summary.refusal != ScanRefusal::None) {
-    frontEnd.showMessage(refusalTextEntry(summary.refusal));
-    if (!summary.refusalDetail.empty()) std::cerr << "vellumark-cli: " << summary.refusalDetail << "\n";
+    std::string text(uiText(refusalTextEntry(summary.refusal)));
+    if (!summary.refusalDetail.empty()) text += " " + summary.refusalDetail;
+    frontEnd.warn(text);
     return statusForRefusal(summary.refusal);
   }
+  facts.finished = std::chrono::system_clock::now();
+  RunOutcome outcome;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedSteady).count();
+  outcome.interrupted = frontEnd.interrupted();
+  auto written = writeRescueReport(state, summary, facts);
+  if (written) outcome.report = *written;
+  else frontEnd.warn("the report could not be written: " + written.error().message());
+
   if (summary.freeSpaceMarkingFailed && !frontEnd.interrupted())
     frontEnd.warn("the allocation data could not be read; the whole range was scanned");
   if (summary.sectorsUnreadable > 0) {
@@ -320,21 +460,25 @@ int runRescue(const RescueOptions& o) {
 
   if (o.verbose) printRejections(summary);
   if (o.json)
-    printJson(state, request, summary, frontEnd.interrupted());
+    printJson(state, request, summary, outcome);
   else
-    printSummary(state, summary, o.keepDamaged);
-  return exitStatusFor(summary, frontEnd.interrupted() || interrupts.presses() > 0 ? interrupts.exitStatus() : 0);
+    printSummary(state, summary, outcome, o.keepDamaged);
+  const int status =
+      exitStatusFor(summary, frontEnd.interrupted() || interrupts.presses() > 0 ? interrupts.exitStatus() : 0);
+  return status == kExitOk && !written ? kExitFailure : status;
 }
 
 }  // namespace
 
-void addRescueCommand(CLI::App& app, int& exitCode) {
+void addRescueCommand(CLI::App& app, int& exitCode, const std::string& commandLine) {
   auto options = std::make_shared<RescueOptions>();
+  options->commandLine = commandLine;
   auto* cmd = app.add_subcommand("rescue", "Search a disk, volume or image for lost documents and save them to a folder");
   cmd->add_option("source", options->source, "Block device or image file (opened read-only)")->required();
   cmd->add_option("-o,--output", options->outputFolder, "Existing folder to save documents to (not on the source)")
       ->required();
-  cmd->add_option("--types", options->types, "Document families: a comma-separated list of doc, xls, ppt")
+  cmd->add_option("--types", options->types,
+                  "Document families: a comma-separated list of doc, xls, ppt (docx, xlsx, pptx and upper case too)")
       ->capture_default_str();
   cmd->add_option("--range", options->range, "Sectors to search, FIRST-LAST inclusive (default: all)");
   cmd->add_flag("--free-space", options->freeSpace, "Search only what the file system says is free");
@@ -346,12 +490,19 @@ void addRescueCommand(CLI::App& app, int& exitCode) {
       ->capture_default_str();
   cmd->add_flag("--keep-damaged", options->keepDamaged,
                 "Also write documents that fail their check, into a damaged/ folder of the output folder");
+  cmd->add_flag("--force", options->force,
+                "Write into a folder that holds files of an earlier rescue (nothing of it is replaced)");
+  cmd->add_flag("--new-folder", options->newFolder,
+                "Write into a new folder rescue.1, rescue.2, ... made inside the output folder");
   addPartitionOption(*cmd, options->partition);
   cmd->add_flag("-q,--quiet", options->quiet, "No progress display");
+  addProgressOption(*cmd, options->progress);
   cmd->add_flag("--json", options->json, "Print the summary as JSON");
   cmd->add_flag("--no-rename", options->noRename,
                 "Keep the TEST_ names: do not name documents after their title or first line");
   cmd->add_flag("-v,--verbose", options->verbose, "Say on stderr why each document start gave no document");
+  cmd->footer("Beside the documents the output folder gets report.xml (DFXML: every file with its byte runs on the "
+              "source and its SHA-256) and rescue.log (why each document candidate gave no document).");
   cmd->callback([options, &exitCode] { exitCode = runRescue(*options); });
 }
 

@@ -15,11 +15,20 @@ namespace vellumark::cli {
 
 enum class SaveErrorPolicy { Abort, Ignore };
 
+// How progress is shown on stderr: not at all, as one live line on a terminal, or as one
+// JSON object a line for programs that wrap this one.
+enum class ProgressStyle { None, Line, Json };
+
 struct TerminalOptions {
-  bool showProgress = false;     // a live line on stderr (only on a terminal, not with --quiet)
+  ProgressStyle progress = ProgressStyle::None;
+  int columns = 80;              // width of the terminal: the live line never wraps
   bool askOnSaveError = false;   // ask on the terminal; otherwise follow the policy
   SaveErrorPolicy onSaveError = SaveErrorPolicy::Ignore;
 };
+
+// The progress display for --quiet and --progress (auto, json or none): with auto, a live
+// line when stderr is a terminal and nothing when it is not.
+[[nodiscard]] TerminalOptions terminalOptionsFor(bool quiet, std::string_view progressChoice);
 
 class TerminalFrontEnd : public FrontEnd {
  public:
@@ -38,7 +47,14 @@ class TerminalFrontEnd : public FrontEnd {
 
  private:
   void clearProgressLine();
-  [[nodiscard]] std::string progressLine(const ProgressReport& report);
+  // Rate (units per second) and seconds left in the current phase; both 0 until known.
+  struct Pace {
+    double rate = 0;
+    double secondsLeft = -1;
+  };
+  [[nodiscard]] Pace paceOf(const ProgressReport& report);
+  [[nodiscard]] std::string progressLine(const ProgressReport& report, const Pace& pace) const;
+  [[nodiscard]] std::string progressJson(const ProgressReport& report, const Pace& pace) const;
 
   ScanState& state_;
   TerminalOptions options_;

@@ -9,6 +9,7 @@
 #include "platform/output_file.h"
 #include "scan/read_ahead.h"
 #include "scan/type_codes.h"
+#include "util/sha256.h"
 #include "util/unicode.h"
 
 namespace vellumark {
@@ -66,6 +67,7 @@ bool ScanCarveServices::writeAsking(const std::string& path, Bytes data) {
 
 std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data) {
   std::string path = recoveredFileName(state_.outputFolder, document.startOffset, document.extension);
+  if (state_.keepExistingFiles) path = unusedName(path);
   if (!writeAsking(path, data)) {
     ++state_.saveFailures;
     return -1;
@@ -76,8 +78,14 @@ std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data)
   file.sizeBytes = data.size();
   file.startSector = document.startSector;
   file.typeCode = document.typeCode;
+  file.byteRuns.assign(document.byteRuns.begin(), document.byteRuns.end());
+  file.sha256 = sha256Hex(data);
   state_.recoveredFiles.push_back(std::move(file));
   return static_cast<std::int64_t>(state_.recoveredFiles.size()) - 1;
+}
+
+std::string ScanCarveServices::damagedName(const std::string& path) const {
+  return state_.keepExistingFiles ? unusedName(path) : path;
 }
 
 bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) {
@@ -86,7 +94,8 @@ bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) 
   std::string folder = state_.outputFolder;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   folder += "damaged";
-  if (!platform::makeDirectory(folder) || !writeAsking(recoveredFileName(folder, document.startOffset, document.extension), data)) {
+  if (!platform::makeDirectory(folder) ||
+      !writeAsking(damagedName(recoveredFileName(folder, document.startOffset, document.extension)), data)) {
     ++state_.saveFailures;
     return false;
   }
@@ -108,6 +117,17 @@ constexpr std::int64_t kEarliestSaveTime = 631'152'000;  // 1990-01-01 00:00:00 
 bool lastingRenameFailure(int code) { return code == EROFS || code == EACCES || code == EPERM; }
 
 }  // namespace
+
+std::string unusedName(const std::string& path) {
+  if (!platform::inspectPath(path).exists) return path;
+  const std::size_t slash = path.find_last_of('/');
+  std::size_t dot = path.find('.', slash == std::string::npos ? 0 : slash + 1);
+  if (dot == std::string::npos) dot = path.size();
+  for (int n = 2;; ++n) {
+    std::string candidate = path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+    if (!platform::inspectPath(candidate).exists) return candidate;
+  }
+}
 
 std::string pathWithTitle(const std::string& path, const std::string& title) {
   const std::size_t slash = path.find_last_of('/');

@@ -78,6 +78,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
  private:
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
+  [[nodiscard]] std::string damagedName(const std::string& path) const;
   void renameAfterTitle(RecoveredFile& file, const std::string& title);
 
   ScanState& state_;
@@ -93,6 +94,10 @@ class ScanCarveServices final : public CarveSettingsSource,
   // documents keep their first names without trying.
   bool renameUnavailable_ = false;
 };
+
+// path itself when nothing has that name yet, else the first of path with "-2", "-3", ...
+// before its extension that is free: a file an earlier rescue left is never replaced.
+[[nodiscard]] std::string unusedName(const std::string& path);
 
 // The path of a recovered file with "_" + title inserted before its extension (the first
 // '.' of its base name), the title cut so that the base name stays within 255 bytes;

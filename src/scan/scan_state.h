@@ -49,6 +49,9 @@ struct ScanJob {
   ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails
   bool keepDamaged = false;          // write documents that fail their check into outputFolder/damaged/
   bool renameByTitle = true;         // name recovered documents after their title or first line
+  // A recovered file whose name is taken gets "-2", "-3", ... before its extension instead of
+  // replacing the file there (the command line's rule: one rescue never overwrites another).
+  bool keepExistingFiles = false;
 
   // Results.
   std::uint32_t recoveredCount = 0;

@@ -46,6 +46,8 @@ class SliceSource final : public SectorSource {
   std::uint64_t deviceId() const override { return base_->deviceId(); }
   std::uint64_t fileDevice() const override { return base_->fileDevice(); }
   std::uint64_t fileInode() const override { return base_->fileInode(); }
+  // Where the slice starts in the source beneath it.
+  [[nodiscard]] std::uint64_t firstByte() const { return first_; }
 
  private:
   std::unique_ptr<SectorSource> base_;

@@ -105,4 +105,22 @@ std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes) {
   return text.substr(0, end);
 }
 
+std::string displayUtf8(std::string_view bytes, bool forXml) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    char32_t c = 0;
+    std::size_t n = decodeAt(bytes, at, c);
+    if (n == 0) {
+      c = static_cast<unsigned char>(bytes[at]);
+      n = 1;
+    }
+    if (forXml && ((c < 0x20 && c != '\t') || (c >= 0x7F && c < 0xA0))) c = kReplacement;
+    appendUtf8(out, c);
+    at += n;
+  }
+  return out;
+}
+
 }  // namespace vellumark

@@ -14,4 +14,11 @@ namespace vellumark {
 // character).
 [[nodiscard]] std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
 
+// Bytes of unknown encoding (a file name) as valid UTF-8 for a report: valid UTF-8 stays as
+// it is, and each byte that is not part of a valid sequence is taken as the Latin-1
+// character of that value, so that the name of a file written on an older system still reads
+// right. Control characters other than tab become U+FFFD when forXml is set (XML 1.0 can
+// carry none of them).
+[[nodiscard]] std::string displayUtf8(std::string_view bytes, bool forXml = false);
+
 }  // namespace vellumark

@@ -537,7 +537,7 @@ TEST(RescueCommand, KeepDamagedWritesIntoTheDamagedFolderAndReportsBothCounts) {
   EXPECT_NE(json.find("\"damaged\": 1,"), std::string::npos) << json;
   EXPECT_TRUE(fs::exists(work / "out" / "TEST_AAAAAAAI.DOCX"));
   EXPECT_TRUE(fs::exists(work / "out" / "damaged" / "TEST_AAAAAABG.DOCX"));
-  const std::string text = test::commandOutput(test::cliPath().string() + " rescue -q '" + (work / "disk.img").string() +
+  const std::string text = test::commandOutput(test::cliPath().string() + " rescue -q --force '" + (work / "disk.img").string() +
                                                "' -o '" + (work / "out").string() + "'");
   EXPECT_NE(text.find("Damaged documents: 1"), std::string::npos) << text;
 }

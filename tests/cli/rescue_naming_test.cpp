@@ -40,9 +40,8 @@ TEST(RescueNaming, NamesAfterTheFirstLineAndListsWhatTheDocumentSays) {
     const std::string name = rename ? "TEST_AAAAAAAQ_Report 2023 final.DOC" : "TEST_AAAAAAAQ.DOC";
     EXPECT_TRUE(fs::exists(out / name)) << json;
     EXPECT_NE(json.find("\"name\": \"" + name + "\""), std::string::npos) << json;
-    EXPECT_NE(json.find(R"("title": "Quarterly \"report\"", "lastSaved": "2015-01-01T00:00:00Z", "author": "Zoë")"),
-              std::string::npos)
-        << json;
+    for (const char* member : {R"("title": "Quarterly \"report\"")", R"("lastSaved": "2015-01-01T00:00:00Z")", R"("author": "Zoë")"})
+      EXPECT_NE(json.find(member), std::string::npos) << member << "\n" << json;
   }
 }
 

@@ -111,7 +111,8 @@ class WholeDiskScan : public ::testing::Test {
     EXPECT_EQ(status, 0) << text;
     if (json != nullptr) *json = text;
     std::vector<std::vector<std::uint8_t>> files;
-    for (const auto& e : fs::directory_iterator(out)) files.push_back(test::readFileBytes(e.path()));
+    for (const auto& e : fs::directory_iterator(out))
+      if (!test::isRescueRecord(e.path())) files.push_back(test::readFileBytes(e.path()));
     return files;
   }
 

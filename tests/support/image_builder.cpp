@@ -88,6 +88,11 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+bool isRescueRecord(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  return (name.starts_with("report") && name.ends_with(".xml")) || (name.starts_with("rescue") && name.ends_with(".log"));
+}
+
 std::vector<std::uint8_t> readFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -61,6 +61,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The report and log a rescue writes beside the documents (report.xml, rescue.log, ...).
+bool isRescueRecord(const std::filesystem::path& path);
+
 std::vector<std::uint8_t> readFileBytes(const std::filesystem::path& path);
 void writeFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> data);
 
