@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "support/file_system_images.h"
@@ -107,6 +109,37 @@ TEST_F(CliConventions, VersionHelpAndTypeSpellings) {
     const CliRun r = cli(dir, rescue("-q --force --json -o " + quoted(dir / "out") + " --types " + quoted(types)));
     EXPECT_EQ(r.status, 0) << types << ": " << r.err;
   }
+}
+
+// Wrappers read --progress=json line by line: every line one object, each pass counting up to
+// its total, and a last line that says the run is done.
+TEST_F(CliConventions, JsonProgressIsOneObjectALine) {
+  const CliRun r = cli(dir, rescue("--force --json --progress=json -o " + quoted(dir / "out")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream in(r.err);
+  std::string line, lastPhase;
+  double lastPercent = -1;
+  int objects = 0;
+  while (std::getline(in, line)) {
+    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << line;
+    ++objects;
+    const std::string phase = j["phase"];
+    const double percent = j["percent"];
+    EXPECT_LE(j["done"].get<std::int64_t>(), j["total"].get<std::int64_t>()) << line;
+    if (phase == lastPhase) {
+      EXPECT_GE(percent, lastPercent) << line;
+    }
+    lastPhase = phase;
+    lastPercent = percent;
+  }
+  EXPECT_GE(objects, 1);
+  EXPECT_EQ(lastPhase, "done");
+  EXPECT_TRUE(nlohmann::json::parse(r.out, nullptr, false).is_object()) << r.out;
+
+  const CliRun quiet = cli(dir, rescue("--force --json --progress=none -o " + quoted(dir / "out")));
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
@@ -99,6 +100,30 @@ TEST_F(MapCommandTest, SummaryPrintsTheTotalsOnly) {
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], lines(full).back());
   EXPECT_GT(parseTotals(out[0]).free, 0);
+}
+
+TEST_F(MapCommandTest, JsonGivesTheSameRunsAndTotalsAsText) {
+  int status = -1;
+  const std::vector<std::string> text = lines(run(quoted(image), &status));
+  ASSERT_EQ(status, 0);
+  const nlohmann::json j = nlohmann::json::parse(run("--json " + quoted(image), &status), nullptr, false);
+  ASSERT_EQ(status, 0);
+  ASSERT_FALSE(j.is_discarded());
+  EXPECT_EQ(j["fileSystem"], "FAT16");
+  EXPECT_EQ(j["bytesPerSector"], 512);
+  const Totals t = parseTotals(text.back());
+  EXPECT_EQ(j["allocated"], t.allocated);
+  EXPECT_EQ(j["free"], t.free);
+  EXPECT_EQ(j["total"], t.total);
+  ASSERT_EQ(j["runs"].size() + 1, text.size());
+  for (std::size_t i = 0; i < j["runs"].size(); ++i) {
+    const auto& r = j["runs"][i];
+    EXPECT_EQ(std::to_string(r[0].get<std::int64_t>()) + "-" + std::to_string(r[1].get<std::int64_t>()), text[i]);
+  }
+  const nlohmann::json summary = nlohmann::json::parse(run("--json --summary " + quoted(image), &status), nullptr, false);
+  ASSERT_FALSE(summary.is_discarded());
+  EXPECT_FALSE(summary.contains("runs"));
+  EXPECT_EQ(summary["allocated"], t.allocated);
 }
 
 TEST_F(MapCommandTest, UnreadableFileSystemsAreAClearErrorWithExitOne) {
