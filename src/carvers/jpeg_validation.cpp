@@ -3,6 +3,7 @@
 // libjpeg reports fatal errors through error_exit, which must not return: it jumps back to
 // the setjmp in decodeAll. Nothing with a destructor lives in the frames it jumps over.
 #include <csetjmp>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -76,17 +77,38 @@ class Validator {
     decoder_.scale_num = 1;
     decoder_.scale_denom = scaleDenom;
     jpeg_start_decompress(&decoder_);
+    const bool ok = decoder_.progressive_mode ? readRows() : skipRows();
+    if (!ok || trap_.dataEnded) return ok;
+    jpeg_finish_decompress(&decoder_);
+    return true;
+  }
+
+  // Every entropy-coded byte is still decoded (that is where damage shows), but skipped rows
+  // need no inverse transform, upsampling or colour conversion. Both loops go a few rows at a
+  // time: once the data has run out the decoder only pads with grey, and a header that
+  // declares a huge picture over a few bytes must not cost minutes of padding.
+  bool skipRows() {
+    const JDIMENSION step = static_cast<JDIMENSION>(decoder_.rec_outbuf_height) * 64;
+    if (step == 0) return false;
+    while (decoder_.output_scanline < decoder_.output_height) {
+      if (trap_.dataEnded) return true;
+      const JDIMENSION left = decoder_.output_height - decoder_.output_scanline;
+      if (jpeg_skip_scanlines(&decoder_, std::min(step, left)) == 0) return false;
+    }
+    return true;
+  }
+
+  // A progressive image has been entropy-decoded by now; its rows are read (at the chosen
+  // scale) because skipping them costs more there than it saves.
+  bool readRows() {
     const std::size_t rowBytes = std::size_t{decoder_.output_width} * static_cast<std::size_t>(decoder_.output_components);
     const std::size_t rows = static_cast<std::size_t>(decoder_.rec_outbuf_height);
     if (rowBytes == 0 || rows == 0) return false;
     if (!reserveRows(rowBytes, rows)) return false;
     while (decoder_.output_scanline < decoder_.output_height) {
-      // Once the data has run out the decoder only pads with grey: a header that declares a
-      // huge picture over a few bytes must not cost minutes of padding.
       if (trap_.dataEnded) return true;
       jpeg_read_scanlines(&decoder_, rowPointers_.data(), static_cast<JDIMENSION>(rows));
     }
-    jpeg_finish_decompress(&decoder_);
     return true;
   }
 
