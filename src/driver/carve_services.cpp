@@ -45,6 +45,19 @@ bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) 
   return got && *got == dest.size();
 }
 
+// A look far ahead of the carve (one sector, typically) is read on its own when the window
+// does not hold it: refilling the window there would cost 64 KiB for a few hundred bytes, and
+// the window would then be gone from where the carves go on reading.
+bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
+  const ReadWindow& w = state_.readWindow;
+  const auto size = static_cast<std::int64_t>(dest.size());
+  if (w.valid && offset >= w.start && offset + size <= w.start + static_cast<std::int64_t>(w.length)) return read(offset, dest);
+  const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
+  if (!state_.isOpen() || offset < 0 || offset + size > limit) return false;
+  auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
+  return got && *got == dest.size();
+}
+
 // Writes the file completely, or not at all under that name. On failure the front end is
 // asked: Retry writes again, Abort gives up and requests the stop of the recovery, Ignore
 // gives up.
