@@ -49,6 +49,9 @@ class CarveReader {
   // Fills dest with the source bytes at byte offset. False when any of them cannot be read
   // or lies past the scan range.
   [[nodiscard]] virtual bool read(std::int64_t offset, std::span<std::uint8_t> dest) = 0;
+  // As read, for a look at a few bytes away from where the carve reads (a table a header
+  // points to): a reader with a read-ahead window may serve it without moving the window.
+  [[nodiscard]] virtual bool peek(std::int64_t offset, std::span<std::uint8_t> dest) { return read(offset, dest); }
 };
 
 // A document a carver hands over to be written.

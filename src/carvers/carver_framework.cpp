@@ -145,12 +145,19 @@ Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) 
     const std::int64_t within = (at - filled_) % bps;
     const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, ahead, settings_.scanEndSector);
     if (s < 0) return Peek::PastRange;
-    if (!ctx_.reader.read(s * bps, std::span(sector.data(), bytesPerSector_))) return Peek::Unreadable;
+    if (!ctx_.reader.peek(s * bps, std::span(sector.data(), bytesPerSector_))) return Peek::Unreadable;
     const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - within));
     std::memcpy(dest.data() + done, sector.data() + within, n);
     done += n;
   }
   return Peek::Read;
+}
+
+bool Carve::reachable(std::int64_t length) const {
+  if (!started_) return false;
+  if (length <= filled_) return true;
+  const std::int64_t ahead = (length - 1 - filled_) / bytesPerSector_;
+  return ctx_.claims.freeSectorAfter(readOffset_ / bytesPerSector_, ahead, settings_.scanEndSector) >= 0;
 }
 
 std::int64_t Carve::sourceOffsetOf(std::int64_t offset) const {

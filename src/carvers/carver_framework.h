@@ -95,6 +95,9 @@ class Carve {
   // lets a format test where a record claims to end before it fetches the record.
   enum class Peek { Read, PastRange, Unreadable };
   [[nodiscard]] Peek peekAhead(std::int64_t offset, std::span<std::uint8_t> dest);
+  // True when the stepping rule finds sectors for the file up to `length` bytes within the
+  // scan range, as fetchUpTo would; nothing is read or claimed.
+  [[nodiscard]] bool reachable(std::int64_t length) const;
 
   // The source byte offset of an assembled (or claimed) file offset; -1 when not yet taken.
   [[nodiscard]] std::int64_t sourceOffsetOf(std::int64_t offset) const;

@@ -76,6 +76,12 @@ std::int64_t LookaheadSupply::reached() const {
   return std::max(carve_.filled(), (furthest_ + bps - 1) / bps * bps);
 }
 
+bool LookaheadSupply::extendTo(std::int64_t length) {
+  if (!carve_.reachable(length)) return false;
+  furthest_ = std::max(furthest_, length);
+  return true;
+}
+
 bool LookaheadSupply::settle() { return carve_.fetchUpTo(furthest_); }
 
 }  // namespace vellumark

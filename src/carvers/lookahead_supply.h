@@ -29,6 +29,10 @@ class LookaheadSupply final : public cfb::ByteSupply {
   [[nodiscard]] Bytes bytes() const override;
   // The file bytes the carve would hold had every request been fetched: whole source sectors.
   [[nodiscard]] std::int64_t reached() const;
+  // Counts the file as reaching `length` bytes, as a fetch that far would, without reading:
+  // settle fetches it. False (nothing changed) when the stepping rule runs out of the scan
+  // range before then.
+  [[nodiscard]] bool extendTo(std::int64_t length);
   // Fetches for real up to the furthest request. False when that fails.
   [[nodiscard]] bool settle();
 

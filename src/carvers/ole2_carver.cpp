@@ -94,7 +94,10 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   if (const std::string why = cfb::collectFat(supply, *header, fat); !why.empty()) return carve.reject(why);
   const std::int64_t length = cfb::describedLength(*header, fat);
   if (length > kMaxDocumentBytes) return carve.reject("its FAT describes more than 200 MiB");
-  if (length > 0 && !carve.fetchUpTo(length)) return;
+  // The file's sectors are fetched only once its directory makes it a document: a header of
+  // noise whose FAT describes megabytes is turned down without reading them. Where they run
+  // past the scan range the fetch is made, to fail as it always has.
+  if (length > 0 && !supply.extendTo(length) && !carve.fetchUpTo(length)) return;
 
   // The last compound sector wholly inside the assembled bytes.
   const std::int64_t sectorLimit = supply.reached() / header->sectorBytes - 2;

@@ -19,6 +19,10 @@ namespace {
 
 constexpr std::int64_t kMaxPackageHeldBytes = 209'715'200;  // 200 MiB
 
+// The carve-memory tag of the walks that look for whole packages before the ordinary pass:
+// their limits differ from the ordinary OOXML walk's, so what they learn is kept apart.
+constexpr std::uint8_t kConfirmedWalkTag = 0x80 | kTypeOoxml;
+
 // The extension for a part name, when it lies in an application's part folder and that
 // family is selected; "" otherwise.
 std::string_view extensionForPart(std::string_view name, std::uint32_t typeFlags) {
@@ -68,6 +72,11 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
     zip::WalkOptions options;
     options.holdBytes = kMaxPackageHeldBytes;
     options.maxArchiveBytes = kMaxPackageHeldBytes;
+    // Only a walk that reaches the end record is saved here, so a size that points at no
+    // record stops the walk before the data is fetched, and a lower candidate whose walk
+    // runs into a record that failed before stops there too.
+    options.checkRecordEnds = true;
+    options.rememberAs = kConfirmedWalkTag;
     const zip::WalkResult walk = zip::walkArchive(carve, options);
     if (saveWholePackage(carve, walk)) return;
     // A whole archive that is no chosen document, or a package begun inside another, is the

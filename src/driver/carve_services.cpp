@@ -45,6 +45,91 @@ bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) 
   return got && *got == dest.size();
 }
 
+// A look far ahead of the carve (one sector, typically) is read on its own when the window
+// does not hold it: refilling the window there would cost 64 KiB for a few hundred bytes, and
+// the window would then be gone from where the carves go on reading.
+bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
+  const ReadWindow& w = state_.readWindow;
+  const auto size = static_cast<std::int64_t>(dest.size());
+  if (w.valid && offset >= w.start && offset + size <= w.start + static_cast<std::int64_t>(w.length)) return read(offset, dest);
+  const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
+  if (!state_.isOpen() || offset < 0 || offset + size > limit) return false;
+  auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
+  return got && *got == dest.size();
+}
+
+namespace {
+
+// A batch holds at most this many files and bytes, and waits at most this long for more; a
+// document of more than half the bytes is written on its own.
+constexpr std::size_t kBatchFiles = 64;
+constexpr std::uint64_t kBatchBytes = 16u << 20;
+constexpr auto kBatchWait = std::chrono::seconds(2);
+
+}  // namespace
+
+ScanCarveServices::~ScanCarveServices() { flushSaved(); }
+
+bool ScanCarveServices::writeBatched(const std::string& path, Bytes data) {
+  if (data.size() > kBatchBytes / 2) return false;
+  if (batch_.size() >= kBatchFiles || batch_.bytes() + data.size() > kBatchBytes || batch_.holds(path)) flushSaved();
+  try {
+    batchData_.emplace_back(data.begin(), data.end());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!batch_.add(path, data)) {
+    batchData_.pop_back();
+    return false;  // written on its own, where a failure is asked about
+  }
+  if (batch_.size() == 1) batchSince_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+bool ScanCarveServices::writeSaved(const std::string& path, Bytes data) {
+  if (batched_ && writeBatched(path, data)) return true;
+  return writeAsking(path, data);
+}
+
+void ScanCarveServices::flushSavedIfDue() {
+  if (batch_.size() != 0 && std::chrono::steady_clock::now() - batchSince_ >= kBatchWait) flushSaved();
+}
+
+void ScanCarveServices::flushSaved() {
+  if (batch_.size() == 0) return;
+  const std::vector<platform::OutputBatch::Outcome> outcomes = batch_.commit();
+  std::vector<std::vector<std::uint8_t>> data;
+  data.swap(batchData_);
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const platform::OutputBatch::Outcome& o = outcomes[i];
+    // The batch's documents are among the last records (damaged files have none).
+    auto& files = state_.recoveredFiles;
+    const auto searched = static_cast<std::ptrdiff_t>(std::min(files.size(), kBatchFiles));
+    const auto record = std::find_if(files.rbegin(), files.rbegin() + searched,
+                                     [&](const RecoveredFile& f) { return f.path == o.requestedPath; });
+    const bool hasRecord = record != files.rbegin() + searched;
+    if (!o.error) {
+      if (hasRecord) record->path = o.finalPath;
+      continue;
+    }
+    if (i < data.size() && writeAsking(o.finalPath, data[i])) {
+      if (hasRecord) record->path = o.finalPath;
+      continue;
+    }
+    // Not saved after all: counted as a failed save, not as a document.
+    ++state_.saveFailures;
+    if (!hasRecord) continue;
+    files.erase(std::next(record).base());
+    if (state_.recoveredCount > 0) --state_.recoveredCount;
+  }
+}
+
+// A file of the batch that took its first name because the other was taken meanwhile.
+std::string ScanCarveServices::currentPathOf(const std::string& path) const {
+  const std::string temporary = batch_.temporaryPathOf(path);
+  return temporary.empty() ? path : temporary;
+}
+
 // Writes the file completely, or not at all under that name. On failure the front end is
 // asked: Retry writes again, Abort gives up and requests the stop of the recovery, Ignore
 // gives up.
@@ -68,7 +153,7 @@ bool ScanCarveServices::writeAsking(const std::string& path, Bytes data) {
 std::int64_t ScanCarveServices::save(const DocumentToSave& document, Bytes data) {
   std::string path = recoveredFileName(state_.outputFolder, document.startOffset, document.extension);
   if (state_.keepExistingFiles) path = unusedName(path);
-  if (!writeAsking(path, data)) {
+  if (!writeSaved(path, data)) {
     ++state_.saveFailures;
     return -1;
   }
@@ -95,7 +180,7 @@ bool ScanCarveServices::saveDamaged(const DocumentToSave& document, Bytes data) 
   if (!folder.empty() && folder.back() != '/') folder += '/';
   folder += "damaged";
   if (!platform::makeDirectory(folder) ||
-      !writeAsking(damagedName(recoveredFileName(folder, document.startOffset, document.extension)), data)) {
+      !writeSaved(damagedName(recoveredFileName(folder, document.startOffset, document.extension)), data)) {
     ++state_.saveFailures;
     return false;
   }
@@ -146,6 +231,12 @@ bool plausibleSaveTime(std::int64_t seconds, std::int64_t now) { return seconds 
 void ScanCarveServices::renameAfterTitle(RecoveredFile& file, const std::string& title) {
   const std::string target = pathWithTitle(file.path, title);
   if (target.empty()) return;
+  if (batch_.holds(file.path)) {
+    // Not on disk under its name yet: it takes the new one at the flush, if still free then.
+    if (platform::inspectPath(target).exists || batch_.holds(target)) return;
+    if (batch_.rename(file.path, target)) file.path = target;
+    return;
+  }
   for (int attempt = 1; attempt <= kRenameAttempts; ++attempt) {
     const auto renamed = platform::renameNoReplace(file.path, target);
     if (renamed) {
@@ -170,7 +261,7 @@ void ScanCarveServices::describe(std::size_t index, const DocumentDescription& d
   file.lastSaved = d.lastSaved;
   if (state_.renameByTitle && !renameUnavailable_ && !d.nameTitle.empty()) renameAfterTitle(file, d.nameTitle);
   const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-  if (d.lastSaved && plausibleSaveTime(*d.lastSaved, now)) (void)platform::setModificationTime(file.path, *d.lastSaved);
+  if (d.lastSaved && plausibleSaveTime(*d.lastSaved, now)) (void)platform::setModificationTime(currentPathOf(file.path), *d.lastSaved);
 }
 
 void ScanCarveServices::carving(std::int64_t startSector, std::int64_t sector) {

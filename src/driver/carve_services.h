@@ -3,6 +3,7 @@
 // map, reads through the read-ahead window, saving documents with the counters, progress
 // that knows which phase it reports, and the log of why candidates were turned down.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "carvers/carve_context.h"
 #include "driver/scan_regions.h"
+#include "platform/output_file.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
 
@@ -46,6 +48,7 @@ class ScanCarveServices final : public CarveSettingsSource,
                                 public CarveReporter {
  public:
   ScanCarveServices(ScanState& state, FrontEnd& frontEnd);
+  ~ScanCarveServices();
   ScanCarveServices(const ScanCarveServices&) = delete;
   ScanCarveServices& operator=(const ScanCarveServices&) = delete;
 
@@ -60,6 +63,15 @@ class ScanCarveServices final : public CarveSettingsSource,
   // While set, turned-down candidates and abandoned carves are not logged (a pass whose
   // candidates all come round again).
   void setQuiet(bool quiet) { quiet_ = quiet; }
+  // When set, saved documents are written in batches that take their final names together
+  // (see platform::OutputBatch); flushSaved, and the destruction of the services, give the
+  // last ones theirs. Off by default: every file has its final name when save returns.
+  void setBatchedSaving(bool batched) { batched_ = batched; }
+  // Gives every document saved so far its final name. A file that cannot have it is written
+  // again on its own, the front end asked about failures as for any save.
+  void flushSaved();
+  // Between candidates: flushes a batch that has waited long enough.
+  void flushSavedIfDue();
   // What failed carves learnt; to be forgotten when the driver itself claims sectors.
   [[nodiscard]] CarveMemory& memory() { return memory_; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
@@ -67,6 +79,7 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   [[nodiscard]] CarveSettings current(std::int64_t startOffset) const override;
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
+  [[nodiscard]] bool peek(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
@@ -78,6 +91,11 @@ class ScanCarveServices final : public CarveSettingsSource,
 
  private:
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
+  // Writes into the batch (flushing it first when full); false when the file is to be
+  // written on its own instead.
+  [[nodiscard]] bool writeBatched(const std::string& path, Bytes data);
+  [[nodiscard]] bool writeSaved(const std::string& path, Bytes data);
+  [[nodiscard]] std::string currentPathOf(const std::string& path) const;
   [[nodiscard]] std::string damagedName(const std::string& path) const;
   void renameAfterTitle(RecoveredFile& file, const std::string& title);
 
@@ -90,6 +108,12 @@ class ScanCarveServices final : public CarveSettingsSource,
   bool quiet_ = false;
   const ScanLayout* layout_ = nullptr;
   RejectionLog rejections_;
+  bool batched_ = false;
+  platform::OutputBatch batch_;
+  // The data of the batch's files, kept until they have their names: a file whose flush or
+  // rename fails is written again on its own. Index i belongs to the batch's i-th file.
+  std::vector<std::vector<std::uint8_t>> batchData_;
+  std::chrono::steady_clock::time_point batchSince_{};
   // Set once the output folder refuses renaming for good (read-only, no permission): later
   // documents keep their first names without trying.
   bool renameUnavailable_ = false;

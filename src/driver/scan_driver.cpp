@@ -249,6 +249,7 @@ bool visitCandidates(ScanState& state, FrontEnd& frontEnd, ScanPhase phase, Acti
 
 void runCarver(CarverFn carver, ScanCarveServices& services, const ScanState& state, std::int64_t s, std::uint8_t t) {
   if (carver == nullptr) return;
+  services.flushSavedIfDue();
   services.setCandidateType(t);
   carver(services.context(), s * static_cast<std::int64_t>(state.geometry.bytesPerSector));
 }
@@ -414,7 +415,11 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.recoveredFiles.clear();
   ScanCarveServices services(state, frontEnd);
   services.setLayout(&layout);
+  // Documents are saved in batches that take their final names together; every one has its
+  // name before the summary is made.
+  services.setBatchedSaving(true);
   const bool finished = carveCandidates(state, frontEnd, hooks, layout, services);
+  services.flushSaved();
   if (summary.clusterEstimate) state.geometry.sectorsPerCluster = 1;
   state.phase = ScanPhase::Done;
   state.usedSectorMap.release();

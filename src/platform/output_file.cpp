@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -17,21 +18,42 @@ namespace vellumark::platform {
 
 namespace {
 
-// The temporary path of the file being written, kept where a signal handler can read it
-// without allocating or locking. Only one output file is written at a time.
-char gUnfinishedPath[4096];
-std::atomic<bool> gHasUnfinished{false};
+// The temporary paths of the files being written, kept where a signal handler can read them
+// without allocating or locking: the one being written and those of a batch. Only the
+// thread that saves changes them. A path that finds no free slot is not removed by a signal.
+constexpr std::size_t kUnfinishedSlots = 80;
+struct UnfinishedSlot {
+  char path[4096];
+  std::atomic<bool> used{false};
+};
+UnfinishedSlot gUnfinished[kUnfinishedSlots];
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 void noteUnfinished(const std::string& path) {
-  gHasUnfinished.store(false);
-  if (path.size() >= sizeof gUnfinishedPath) return;
-  std::memcpy(gUnfinishedPath, path.c_str(), path.size() + 1);
-  gHasUnfinished.store(true);
+  if (path.size() >= sizeof gUnfinished[0].path) return;
+  for (UnfinishedSlot& slot : gUnfinished) {
+    if (slot.used.load()) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.used.store(true);
+    return;
+  }
 }
 
 void forgetUnfinished(const std::string& path) {
-  if (gHasUnfinished.load() && path == gUnfinishedPath) gHasUnfinished.store(false);
+  for (UnfinishedSlot& slot : gUnfinished) {
+    if (slot.used.load() && path == slot.path) {
+      slot.used.store(false);
+      return;
+    }
+  }
+}
+
+// Syncs a folder, so that the names just given in it are on disk.
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
@@ -143,7 +165,76 @@ Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std:
 }
 
 void removeUnfinishedOutputFile() noexcept {
-  if (gHasUnfinished.load()) ::unlink(gUnfinishedPath);
+  for (UnfinishedSlot& slot : gUnfinished)
+    if (slot.used.load()) ::unlink(slot.path);
+}
+
+Expected<bool> OutputBatch::add(const std::string& finalPath, std::span<const std::uint8_t> data) {
+  auto pending = createPendingOutputFile(finalPath);
+  if (!pending) return pending.error();
+  if (auto written = pending->write(data); !written) return written.error();
+  // Writeback starts now, so that the flush at commit mostly finds it done.
+  (void)::sync_file_range(pending->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  entries_.push_back(Entry{std::move(*pending), finalPath, finalPath});
+  bytes_ += data.size();
+  return true;
+}
+
+bool OutputBatch::holds(const std::string& finalPath) const {
+  for (const Entry& e : entries_)
+    if (e.finalPath == finalPath) return true;
+  return false;
+}
+
+bool OutputBatch::rename(const std::string& from, const std::string& to) {
+  for (Entry& e : entries_) {
+    if (e.finalPath != from) continue;
+    e.finalPath = to;
+    return true;
+  }
+  return false;
+}
+
+std::string OutputBatch::temporaryPathOf(const std::string& finalPath) const {
+  for (const Entry& e : entries_)
+    if (e.finalPath == finalPath) return e.file.tempPath_;
+  return {};
+}
+
+std::vector<OutputBatch::Outcome> OutputBatch::commit() {
+  std::vector<Outcome> outcomes;
+  outcomes.reserve(entries_.size());
+  std::vector<std::string> folders;
+  for (Entry& e : entries_) {
+    PendingOutputFile& f = e.file;
+    Outcome outcome{e.finalPath, e.finalPath, std::nullopt};
+    if (::fdatasync(f.fd_) != 0) {
+      outcome.error = OsError{errno, "flush " + f.tempPath_};
+    } else if (::close(std::exchange(f.fd_, -1)) != 0) {
+      outcome.error = OsError{errno, "close " + f.tempPath_};
+    } else if (e.finalPath == e.firstPath) {
+      if (::rename(f.tempPath_.c_str(), e.finalPath.c_str()) != 0)
+        outcome.error = OsError{errno, "rename " + f.tempPath_ + " to " + e.finalPath};
+    } else if (auto renamed = renameNoReplace(f.tempPath_, e.finalPath); !renamed) {
+      // The other name was taken meanwhile: the file keeps the one it was saved under.
+      outcome.finalPath = e.firstPath;
+      if (::rename(f.tempPath_.c_str(), e.firstPath.c_str()) != 0)
+        outcome.error = OsError{errno, "rename " + f.tempPath_ + " to " + e.firstPath};
+    }
+    if (outcome.error) {
+      f.discard();
+    } else {
+      forgetUnfinished(f.tempPath_);
+      f.tempPath_.clear();
+      const std::string folder = folderOf(outcome.finalPath);
+      if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    outcomes.push_back(std::move(outcome));
+  }
+  for (const std::string& folder : folders) syncFolder(folder);
+  entries_.clear();
+  bytes_ = 0;
+  return outcomes;
 }
 
 Expected<bool> removeFile(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/os_error.h"
 
@@ -45,9 +46,57 @@ class PendingOutputFile {
 
  private:
   friend Expected<PendingOutputFile> createPendingOutputFile(const std::string& finalPath);
+  friend class OutputBatch;
   PendingOutputFile(int fd, std::string tempPath) : fd_(fd), tempPath_(std::move(tempPath)) {}
   int fd_ = -1;
   std::string tempPath_;
+};
+
+// Files written under temporary names that take their final names together. Each file's data
+// is on disk before its rename, as with commitAs, but the flushes of a batch are started at
+// once and waited for together, and each folder is synced once per batch: saving many small
+// files is not a few disk round trips each. A crash leaves no partial file under a final
+// name; the files of a batch not yet committed are hidden temporary files, removed when the
+// batch is destroyed uncommitted.
+class OutputBatch {
+ public:
+  // What became of one file at commit: error is set when it did not get its final name (its
+  // temporary file is then gone).
+  struct Outcome {
+    std::string requestedPath;  // the final name it was to take
+    std::string finalPath;      // the one it took (its first, when the other was taken)
+    std::optional<OsError> error;
+  };
+
+  OutputBatch() = default;
+  OutputBatch(const OutputBatch&) = delete;
+  OutputBatch& operator=(const OutputBatch&) = delete;
+  ~OutputBatch() = default;
+
+  // Writes data to a new temporary file beside finalPath; it gets that name at commit,
+  // replacing a file of that name as commitAs does.
+  [[nodiscard]] Expected<bool> add(const std::string& finalPath, std::span<const std::uint8_t> data);
+  [[nodiscard]] bool holds(const std::string& finalPath) const;
+  // Gives a pending file another final name, which at commit never replaces an existing
+  // file: should one have appeared there by then, the file keeps its first name. False when
+  // no pending file has the name `from`.
+  bool rename(const std::string& from, const std::string& to);
+  // The temporary path of the pending file of that final name; "" when there is none.
+  [[nodiscard]] std::string temporaryPathOf(const std::string& finalPath) const;
+  [[nodiscard]] std::size_t size() const { return entries_.size(); }
+  [[nodiscard]] std::uint64_t bytes() const { return bytes_; }
+  // Flushes every file's data, renames each to its final name and syncs each folder once.
+  // The batch is empty afterwards.
+  [[nodiscard]] std::vector<Outcome> commit();
+
+ private:
+  struct Entry {
+    PendingOutputFile file;
+    std::string firstPath;   // the name given to add
+    std::string finalPath;   // the name it is to take
+  };
+  std::vector<Entry> entries_;
+  std::uint64_t bytes_ = 0;
 };
 
 // Creates a new, empty temporary file in the folder of finalPath (named after it, with a
@@ -57,9 +106,9 @@ class PendingOutputFile {
 // Writes data as the whole content of finalPath: temporary file, flush, rename.
 [[nodiscard]] Expected<bool> writeWholeFile(const std::string& finalPath, std::span<const std::uint8_t> data);
 
-// Removes the temporary file of the output file being written, if there is one. Safe to
-// call from a signal handler that ends the process at once, so that not even a hidden
-// partial file is left behind.
+// Removes the temporary files of the output files being written (one, or those of a batch),
+// if there are any. Safe to call from a signal handler that ends the process at once, so
+// that not even a hidden partial file is left behind.
 void removeUnfinishedOutputFile() noexcept;
 
 // Removes a file; a file that does not exist is not an error.

@@ -9,6 +9,14 @@ PrefetchReader::PrefetchReader(SectorSource& source, std::int64_t begin, std::in
     : source_(source), end_(end), options_(std::move(options)), nextOffset_(begin) {
   options_.depth = std::max<std::size_t>(options_.depth, 2);
   options_.chunkBytes = std::max<std::size_t>(options_.chunkBytes, 4096);
+  // A range of a few chunks is over before a thread would pay for itself: it is read in
+  // place, one chunk at a time, into one buffer no larger than the range.
+  const std::int64_t rangeBytes = std::max<std::int64_t>(0, end - begin);
+  if (rangeBytes <= static_cast<std::int64_t>(options_.chunkBytes * kSmallRangeChunks)) {
+    slots_.resize(1);
+    slots_[0].buffer.resize(std::min(options_.chunkBytes, static_cast<std::size_t>(rangeBytes)));
+    return;
+  }
   slots_.resize(options_.depth);
   for (Slot& slot : slots_) slot.buffer.resize(options_.chunkBytes);
   try {

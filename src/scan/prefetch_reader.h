@@ -11,7 +11,8 @@
 // read the source itself (say, sector by sector around a bad spot) destroys the reader
 // first and makes a new one where it goes on.
 //
-// Memory is bounded: depth chunks of chunkBytes each, allocated once.
+// Memory is bounded: depth chunks of chunkBytes each, allocated once. A short range (a few
+// chunks) is read on the caller's thread instead, into one buffer.
 
 #include <condition_variable>
 #include <cstdint>
@@ -49,6 +50,9 @@ struct PrefetchChunk {
 
 class PrefetchReader {
  public:
+  // A range of at most this many chunks is read without a thread.
+  static constexpr std::size_t kSmallRangeChunks = 16;
+
   // Reads [begin, end) of source in chunks of options.chunkBytes starting at begin.
   PrefetchReader(SectorSource& source, std::int64_t begin, std::int64_t end, PrefetchOptions options);
   // Stops the thread; waits for a read in flight.

@@ -28,6 +28,13 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
     if (refilled || offset >= limit) return remaining;
 
     std::int64_t newStart = offset;
+    // Candidates are carved from the highest down, so the next read often lies just before
+    // the window: the new window then ends where the old one began, and serves the
+    // candidates below as well.
+    const auto windowBytes = static_cast<std::int64_t>(kReadWindowBytes);
+    if (w.valid && offset < w.start && offset >= w.start - windowBytes &&
+        offset + static_cast<std::int64_t>(remaining) <= w.start)
+      newStart = w.start - windowBytes;
     if (newStart > limit - static_cast<std::int64_t>(kReadWindowBytes)) newStart = limit - static_cast<std::int64_t>(kReadWindowBytes);
     if (newStart < 0) newStart = 0;
     auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(newStart), w.bytes);

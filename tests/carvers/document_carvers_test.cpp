@@ -344,6 +344,26 @@ TEST(Ole2Carver, DirectoryChainFailures) {
   expectRejected(carveOle2Bytes(bigger));
 }
 
+// A header whose FAT describes a long file is turned down on its directory before the
+// described sectors are fetched: an unreadable one among them is never met. A document that
+// is accepted still fetches them all, and meets it.
+TEST(Ole2Carver, SectorsTheFatDescribesAreFetchedOnlyForADocument) {
+  for (const bool whole : {false, true}) {
+    auto cf = test::makeCompoundFile({"Root Entry", "Workbook"}, 199);  // sectors 0..200
+    if (!whole) put32(cf, 48, 5000);  // a directory that lies beyond the file
+    std::vector<std::uint8_t> image(16 * 512, 0);
+    image.insert(image.end(), cf.begin(), cf.end());
+    image.resize(image.size() + 8 * 512, 0);
+    TempDir out;
+    CarveSetup setup(image, 512, out.path().string());
+    setup.source->failReadsIn((16 + 1 + 100) * 512, 512);  // compound sector 100
+    carveOle2(setup.ctx, 16 * 512);
+    EXPECT_EQ(setup.state.unreadableSectors.count(16 + 1 + 100), whole ? 1u : 0u) << whole;
+    EXPECT_EQ(setup.state.recoveredCount, 0u);
+    EXPECT_EQ(setup.state.usedSectorMap.isSectorUsed(16), false);
+  }
+}
+
 // --- Packages built here -------------------------------------------------------------
 
 CarveOutcome carveZip(const std::vector<std::uint8_t>& zip, std::uint32_t typeFlags = kAllFamilies) {

@@ -75,5 +75,42 @@ TEST(OutputFile, MissingFolderIsAnError) {
   EXPECT_EQ(written.error().code, ENOENT);
 }
 
+// A batch's files appear under their final names only at commit, none partly written; a
+// file given another name keeps its first when that one is taken meanwhile; files of a batch
+// never committed leave nothing behind.
+TEST(OutputBatch, FilesTakeTheirNamesTogetherAtCommit) {
+  test::TempDir dir;
+  const std::vector<std::uint8_t> a(5000, 0x41), b(300, 0x42);
+  const std::string first = (dir / "A.DOC").string(), second = (dir / "B.DOC").string();
+  const std::string titled = (dir / "B_title.DOC").string();
+  {
+    OutputBatch batch;
+    ASSERT_TRUE(batch.add(first, a));
+    ASSERT_TRUE(batch.add(second, b));
+    EXPECT_TRUE(batch.rename(second, titled));
+    EXPECT_TRUE(batch.holds(titled));
+    EXPECT_FALSE(batch.temporaryPathOf(titled).empty());
+    EXPECT_FALSE(fs::exists(first));
+    std::vector<std::uint8_t> taken{1, 2, 3};
+    ASSERT_TRUE(writeWholeFile(titled, taken));  // appears before the commit
+    const std::vector<OutputBatch::Outcome> outcomes = batch.commit();
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_FALSE(outcomes[0].error);
+    EXPECT_EQ(outcomes[1].requestedPath, titled);
+    EXPECT_EQ(outcomes[1].finalPath, second);
+    EXPECT_EQ(test::readFileBytes(first), a);
+    EXPECT_EQ(test::readFileBytes(second), b);
+    EXPECT_EQ(test::readFileBytes(titled), taken);
+    EXPECT_EQ(batch.size(), 0u);
+  }
+  {
+    OutputBatch abandoned;
+    ASSERT_TRUE(abandoned.add((dir / "C.DOC").string(), a));
+  }
+  std::size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) entries += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(entries, 3u);
+}
+
 }  // namespace
 }  // namespace vellumark::platform

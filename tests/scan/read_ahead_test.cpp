@@ -122,5 +122,29 @@ TEST_F(ReadAheadTest, LargeRequestSpansSeveralRefills) {
   expectBytes(buf, 1000, buf.size());
 }
 
+TEST_F(ReadAheadTest, RequestJustBeforeTheWindowRefillsItToEndWhereTheOldOneBegan) {
+  open(2000, 1999);
+  std::vector<std::uint8_t> buf(512);
+  ASSERT_EQ(readSource(state, buf, 200 * 512), 0u);
+  ASSERT_EQ(readSource(state, buf, 199 * 512), 0u);
+  expectBytes(buf, 199 * 512, 512);
+  EXPECT_EQ(state.readWindow.start, 200 * 512 - 65536);
+  // The sectors below are served from it; a request reaching into the old window, or far
+  // below, starts the window at the requested offset as always.
+  const std::size_t calls = source->readCalls();
+  ASSERT_EQ(readSource(state, buf, 100 * 512), 0u);
+  EXPECT_EQ(source->readCalls(), calls);
+  ASSERT_EQ(readSource(state, buf, 1500 * 512), 0u);
+  std::vector<std::uint8_t> straddling(1024);
+  ASSERT_EQ(readSource(state, straddling, 1500 * 512 - 512), 0u);
+  expectBytes(straddling, 1500 * 512 - 512, 1024);
+  EXPECT_EQ(state.readWindow.start, 1500 * 512 - 512);
+  ASSERT_EQ(readSource(state, buf, 10 * 512), 0u);
+  EXPECT_EQ(state.readWindow.start, 10 * 512);
+  // Near the start of the source the window cannot begin before byte 0.
+  ASSERT_EQ(readSource(state, buf, 0), 0u);
+  EXPECT_EQ(state.readWindow.start, 0);
+}
+
 }  // namespace
 }  // namespace vellumark
