@@ -60,7 +60,13 @@ class FragmentCheck {
   [[nodiscard]] virtual std::uint64_t decodedBytes() const = 0;
 };
 
+// How the search goes: depth first over every free cluster of the window at each level, or
+// by repairing the run where its check fails (see gap_repair_search.h).
+enum class GapSearchOrder { DepthFirst, Repair };
+
 struct GapSearchLimits {
+  GapSearchOrder order = GapSearchOrder::DepthFirst;
+  std::int64_t maxJumps = 8;              // repairs of one file (Repair order)
   std::int64_t windowClusters = 4096;     // how far past the last cluster taken a continuation may lie
   std::int64_t nearClusters = 64;         // tried before the earlier free clusters
   std::int64_t maxClustersTried = 20'000;

@@ -56,7 +56,9 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
   GapSearchWork work;
-  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, GapSearchLimits{}, work);
+  GapSearchLimits limits;
+  limits.order = GapSearchOrder::Repair;
+  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, limits, work);
 }
 
 }  // namespace
