@@ -316,6 +316,7 @@ class RepairSearch {
 
   bool outOfBounds() const {
     if (work_.clustersTried >= limits_.maxClustersTried) return true;
+    if (limits_.maxDecodedBytes != 0 && check_.decodedBytes() > limits_.maxDecodedBytes) return true;
     if ((work_.clustersTried & 63) != 0) return false;
     return std::chrono::steady_clock::now() - began_ > limits_.maxTime;
   }

@@ -75,6 +75,7 @@ struct GapSearchLimits {
   std::int64_t maxStride = 4;
   std::chrono::milliseconds maxTime{4000};
   std::int64_t maxClusters = 51'200;      // 200 MiB of 4 KiB clusters
+  std::uint64_t maxDecodedBytes = 0;      // content checked on every path tried; 0 for no bound (Repair order)
 };
 
 struct GapSearchWork {

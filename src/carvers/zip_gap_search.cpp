@@ -89,7 +89,7 @@ ZipFragmentCheck::ZipFragmentCheck(std::int64_t maxBytes)
 
 ZipFragmentCheck::~ZipFragmentCheck() = default;
 
-std::uint64_t ZipFragmentCheck::decodedBytes() const { return st_->decoded; }
+std::uint64_t ZipFragmentCheck::decodedBytes() const { return decodedWork_; }
 
 Bytes ZipFragmentCheck::package() const {
   if (st_->length < 0) return {};
@@ -273,6 +273,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     if (end > s.pos) {
       s.crc = static_cast<std::uint32_t>(crc32(s.crc, file_.data() + s.pos, static_cast<uInt>(end - s.pos)));
       s.decoded += static_cast<std::uint64_t>(end - s.pos);
+      decodedWork_ += static_cast<std::uint64_t>(end - s.pos);
       s.pos = end;
     }
     if (s.pos < s.dataEnd) return FragmentVerdict::Consistent;
@@ -295,6 +296,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     s.crc = static_cast<std::uint32_t>(crc32(s.crc, scratch_.data(), static_cast<uInt>(out)));
     s.produced += out;
     s.decoded += out;
+    decodedWork_ += out;
     if (!s.descriptor && s.produced > s.entry.uncompressedSize) return wholeEntryBroken();
     if (rc == Z_STREAM_END) {
       ended = true;

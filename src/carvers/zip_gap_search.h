@@ -63,6 +63,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::vector<std::uint8_t> scratch_;
   std::int64_t blame_ = 0;
   bool wholeEntry_ = false;
+  std::uint64_t decodedWork_ = 0;  // every byte checked, on every path tried (never restored)
 };
 
 }  // namespace vellumark::zip
