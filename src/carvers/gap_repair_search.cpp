@@ -39,6 +39,16 @@ class RepairSearch {
         began_(std::chrono::steady_clock::now()) {}
 
   std::optional<FragmentAssembly> run() {
+    std::optional<FragmentAssembly> found = search();
+    if (!found) {
+      if (chosen_.size() > best_.size()) best_ = chosen_;
+      work_.furthest = sectorsOf(best_);
+    }
+    return found;
+  }
+
+ private:
+  std::optional<FragmentAssembly> search() {
     const std::int64_t first = clusterOf(start_);
     const std::int64_t firstEnd = firstSectorOf(first + 1);
     if (firstEnd - 1 > g_.lastSector) return std::nullopt;
@@ -77,7 +87,6 @@ class RepairSearch {
     return giveUp();
   }
 
- private:
   // Takes the file as it lies until it ends or no plain continuation holds together.
   RunEnd runFree(Failure& failure) {
     for (;;) {
@@ -93,6 +102,7 @@ class RepairSearch {
         taken = t == Take::Taken;
       }
       if (!taken) {
+        if (chosen_.size() > best_.size()) best_ = chosen_;
         failure.level = level;
         failure.blameLevel = blame < 0 ? level - 1 : std::min(level - 1, levelOf(blame));
 
@@ -329,11 +339,17 @@ class RepairSearch {
   std::optional<FragmentAssembly> assembly() const {
     FragmentAssembly a;
     a.clusters = static_cast<std::int64_t>(chosen_.size());
-    for (std::size_t i = 0; i < chosen_.size(); ++i) {
-      const std::int64_t from = i == 0 ? start_ : firstSectorOf(chosen_[i]);
-      for (std::int64_t s = from; s < firstSectorOf(chosen_[i]) + spc_; ++s) a.sectors.push_back(s);
-    }
+    a.sectors = sectorsOf(chosen_);
     return a;
+  }
+
+  std::vector<std::int64_t> sectorsOf(const std::vector<std::int64_t>& clusters) const {
+    std::vector<std::int64_t> sectors;
+    for (std::size_t i = 0; i < clusters.size(); ++i) {
+      const std::int64_t from = i == 0 ? start_ : firstSectorOf(clusters[i]);
+      for (std::int64_t s = from; s < firstSectorOf(clusters[i]) + spc_; ++s) sectors.push_back(s);
+    }
+    return sectors;
   }
 
   const UsedSectorMap& claims_;
@@ -349,6 +365,7 @@ class RepairSearch {
   std::int64_t startCluster_ = 0;
   std::int64_t firstBytes_ = 0;
   std::vector<std::int64_t> chosen_;
+  std::vector<std::int64_t> best_;   // the longest assembly a run failed after
   std::vector<std::int64_t> steps_;  // the stride (in free clusters) that reached each level; 0 for a jump
   std::unordered_set<std::int64_t> taken_;
   std::size_t atSlot_ = kNoSlot;  // the saved state the check holds now, if it holds one

@@ -83,6 +83,10 @@ struct GapSearchWork {
   std::int64_t backtracks = 0;
   std::uint64_t decodedBytes = 0;
   bool gaveUp = false;  // a bound was reached
+  // When nothing was found (Repair order): the sectors of the longest assembly the check
+  // accepted, in file order, for a partial copy of the file; empty when not even the first
+  // cluster was.
+  std::vector<std::int64_t> furthest;
 };
 
 // Where the file was found: the sectors it takes, in file order.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "carvers/carver_framework.h"
 #include "carvers/document_naming.h"
@@ -45,8 +47,37 @@ bool saveWholePackage(Carve& carve, const zip::WalkResult& walk) {
   return true;
 }
 
+// The extension of a chosen family from the part names the walk met, "" when none.
+std::string_view walkedExtension(const zip::Archive& archive, std::uint32_t typeFlags) {
+  for (const zip::LocalRecord& local : archive.locals)
+    if (std::string_view ext = extensionForPart(local.name, typeFlags); !ext.empty()) return ext;
+  return packageExtension(archive, typeFlags);
+}
+
+// A package the search could not complete: the longest assembly its check accepted is counted
+// as damaged, and written into the damaged folder when the user asked for damaged
+// documents, never as a document. Its start sector is claimed, so that the ordinary pass
+// does not assemble it again over other files' clusters.
+void keepGivenUp(CarveContext& ctx, std::int64_t startOffset, std::string_view extension, std::span<const std::int64_t> sectors) {
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  const std::int64_t bps = settings.bytesPerSector;
+  const std::int64_t startSector = startOffset / bps;
+  if (sectors.empty() || sectors.front() != startSector || ctx.claims.isSectorUsed(startSector)) return;
+  std::vector<std::uint8_t> bytes(sectors.size() * static_cast<std::size_t>(bps));
+  for (std::size_t i = 0; i < sectors.size(); ++i) {
+    const std::span<std::uint8_t> sector(bytes.data() + i * static_cast<std::size_t>(bps), static_cast<std::size_t>(bps));
+    if (ctx.reader.read(sectors[i] * bps, sector)) continue;
+    bytes.resize(i * static_cast<std::size_t>(bps));
+    break;
+  }
+  const DocumentToSave document{startOffset, startSector, extension, kTypeOoxml, {}};
+  (void)ctx.documents.saveDamaged(document, bytes);
+  ctx.claims.markSector(startSector);
+}
+
 // The package's clusters, searched among the free ones; empty when they were not found.
-std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t startOffset, zip::ZipFragmentCheck& check) {
+std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t startOffset, zip::ZipFragmentCheck& check,
+                                              GapSearchWork& work) {
   const CarveSettings settings = ctx.settings.current(startOffset);
   if (settings.bytesPerSector == 0) return std::nullopt;
   GapSearchGeometry geometry;
@@ -55,7 +86,6 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
   geometry.clusterPhase = settings.clusterPhase;
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
-  GapSearchWork work;
   GapSearchLimits limits;
   limits.order = GapSearchOrder::Repair;
   // Most packages are found within a few hundred clusters tried; one whose deflate data
@@ -69,6 +99,8 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
 }  // namespace
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
+  std::string_view extension;
+  bool walkEnded = false;
   {
     Carve carve(ctx, startOffset);
     if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
@@ -76,6 +108,8 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
     options.holdBytes = kMaxPackageHeldBytes;
     options.maxArchiveBytes = kMaxPackageHeldBytes;
     const zip::WalkResult walk = zip::walkArchive(carve, options);
+    extension = walkedExtension(walk.archive, carve.typeFlags());
+    walkEnded = walk.stop == zip::WalkStop::End;
     if (saveWholePackage(carve, walk)) return;
     // A whole archive that is no chosen document, or a package begun inside another, is the
     // ordinary pass's to trace.
@@ -86,11 +120,16 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   }
   zip::ZipFragmentCheck check(kMaxPackageHeldBytes);
   std::optional<FragmentAssembly> found;
+  GapSearchWork work;
   try {
-    found = searchPackage(ctx, startOffset, check);
+    found = searchPackage(ctx, startOffset, check, work);
   } catch (const std::bad_alloc&) {
     return;  // the ordinary pass reports what the document needed
   }
+  // A package the search could not complete and the ordinary walk cannot follow either: its
+  // partial copy is all there is. One the walk can follow is left to the ordinary pass,
+  // which keeps it whole, if damaged.
+  if (!found && !walkEnded && !extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
   if (!found) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;
