@@ -100,7 +100,7 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   std::string_view extension;
-  bool walkEnded = false;
+  bool walkRefused = false;
   {
     Carve carve(ctx, startOffset);
     if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
@@ -109,7 +109,9 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
     options.maxArchiveBytes = kMaxPackageHeldBytes;
     const zip::WalkResult walk = zip::walkArchive(carve, options);
     extension = walkedExtension(walk.archive, carve.typeFlags());
-    walkEnded = walk.stop == zip::WalkStop::End;
+    // Only a walk stopped by the bytes themselves: one that met an unreadable sector or ran
+    // out of memory is the ordinary pass's to report.
+    walkRefused = (walk.stop == zip::WalkStop::UnknownRecord || walk.stop == zip::WalkStop::BadEntry) && !carve.troubled();
     if (saveWholePackage(carve, walk)) return;
     // A whole archive that is no chosen document, or a package begun inside another, is the
     // ordinary pass's to trace.
@@ -129,7 +131,7 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   // A package the search could not complete and the ordinary walk cannot follow either: its
   // partial copy is all there is. One the walk can follow is left to the ordinary pass,
   // which keeps it whole, if damaged.
-  if (!found && !walkEnded && !extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
+  if (!found && walkRefused && !extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
   if (!found) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;
