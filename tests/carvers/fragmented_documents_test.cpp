@@ -213,9 +213,9 @@ TEST_F(FragmentedDocuments, PackagesComeBackWholeAndPicturesKeepToTheirClusters)
   for (std::uint32_t bps : {512u, 4096u}) {
     SCOPED_TRACE(std::to_string(bps) + "-byte sectors");
     const Outcome o = rescue(img, bps);
-    // Packages: 16 of 19 today (a gap inside a long stored stretch that is also written round
-    // robin is still beyond the search). Compound documents have no fragment search yet.
-    EXPECT_GE(o.ooxmlIdentical * 100, o.ooxml * 80);
+    // Packages: 18 of 19 today (a large deflated part in four pieces out of order is still
+    // beyond the search's bounds). Compound documents have no fragment search yet.
+    EXPECT_GE(o.ooxmlIdentical * 100, o.ooxml * 90);
   }
 }
 
