@@ -1,5 +1,7 @@
 #include "carvers/gap_search.h"
 
+#include "carvers/gap_repair_search.h"
+
 #include <algorithm>
 #include <unordered_set>
 
@@ -285,7 +287,9 @@ std::optional<FragmentAssembly> searchFragments(const UsedSectorMap& claims, Car
                                                 FragmentCheck& check, const GapSearchLimits& limits, GapSearchWork& work) {
   if (geometry.bytesPerSector == 0 || startSector < geometry.firstSector || startSector > geometry.lastSector)
     return std::nullopt;
-  std::optional<FragmentAssembly> found = Search(claims, reader, geometry, startSector, check, limits, work).run();
+  std::optional<FragmentAssembly> found = limits.order == GapSearchOrder::Repair
+                                             ? repairFragments(claims, reader, geometry, startSector, check, limits, work)
+                                             : Search(claims, reader, geometry, startSector, check, limits, work).run();
   work.decodedBytes = check.decodedBytes();
   ++gTotals.searches;
   if (found) ++gTotals.found;

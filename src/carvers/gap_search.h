@@ -60,7 +60,13 @@ class FragmentCheck {
   [[nodiscard]] virtual std::uint64_t decodedBytes() const = 0;
 };
 
+// How the search goes: depth first over every free cluster of the window at each level, or
+// by repairing the run where its check fails (see gap_repair_search.h).
+enum class GapSearchOrder { DepthFirst, Repair };
+
 struct GapSearchLimits {
+  GapSearchOrder order = GapSearchOrder::DepthFirst;
+  std::int64_t maxJumps = 8;              // repairs of one file (Repair order)
   std::int64_t windowClusters = 4096;     // how far past the last cluster taken a continuation may lie
   std::int64_t nearClusters = 64;         // tried before the earlier free clusters
   std::int64_t maxClustersTried = 20'000;
@@ -69,6 +75,7 @@ struct GapSearchLimits {
   std::int64_t maxStride = 4;
   std::chrono::milliseconds maxTime{4000};
   std::int64_t maxClusters = 51'200;      // 200 MiB of 4 KiB clusters
+  std::uint64_t maxDecodedBytes = 0;      // content checked on every path tried; 0 for no bound (Repair order)
 };
 
 struct GapSearchWork {
@@ -76,6 +83,10 @@ struct GapSearchWork {
   std::int64_t backtracks = 0;
   std::uint64_t decodedBytes = 0;
   bool gaveUp = false;  // a bound was reached
+  // When nothing was found (Repair order): the sectors of the longest assembly the check
+  // accepted, in file order, for a partial copy of the file; empty when not even the first
+  // cluster was.
+  std::vector<std::int64_t> furthest;
 };
 
 // Where the file was found: the sectors it takes, in file order.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "carvers/carver_framework.h"
 #include "carvers/document_naming.h"
@@ -49,8 +51,37 @@ bool saveWholePackage(Carve& carve, const zip::WalkResult& walk) {
   return true;
 }
 
+// The extension of a chosen family from the part names the walk met, "" when none.
+std::string_view walkedExtension(const zip::Archive& archive, std::uint32_t typeFlags) {
+  for (const zip::LocalRecord& local : archive.locals)
+    if (std::string_view ext = extensionForPart(local.name, typeFlags); !ext.empty()) return ext;
+  return packageExtension(archive, typeFlags);
+}
+
+// A package the search could not complete: the longest assembly its check accepted is counted
+// as damaged, and written into the damaged folder when the user asked for damaged
+// documents, never as a document. Its start sector is claimed, so that the ordinary pass
+// does not assemble it again over other files' clusters.
+void keepGivenUp(CarveContext& ctx, std::int64_t startOffset, std::string_view extension, std::span<const std::int64_t> sectors) {
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  const std::int64_t bps = settings.bytesPerSector;
+  const std::int64_t startSector = startOffset / bps;
+  if (sectors.empty() || sectors.front() != startSector || ctx.claims.isSectorUsed(startSector)) return;
+  std::vector<std::uint8_t> bytes(sectors.size() * static_cast<std::size_t>(bps));
+  for (std::size_t i = 0; i < sectors.size(); ++i) {
+    const std::span<std::uint8_t> sector(bytes.data() + i * static_cast<std::size_t>(bps), static_cast<std::size_t>(bps));
+    if (ctx.reader.read(sectors[i] * bps, sector)) continue;
+    bytes.resize(i * static_cast<std::size_t>(bps));
+    break;
+  }
+  const DocumentToSave document{startOffset, startSector, extension, kTypeOoxml, {}};
+  (void)ctx.documents.saveDamaged(document, bytes);
+  ctx.claims.markSector(startSector);
+}
+
 // The package's clusters, searched among the free ones; empty when they were not found.
-std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t startOffset, zip::ZipFragmentCheck& check) {
+std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t startOffset, zip::ZipFragmentCheck& check,
+                                              GapSearchWork& work) {
   const CarveSettings settings = ctx.settings.current(startOffset);
   if (settings.bytesPerSector == 0) return std::nullopt;
   GapSearchGeometry geometry;
@@ -59,13 +90,21 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
   geometry.clusterPhase = settings.clusterPhase;
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
-  GapSearchWork work;
-  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, GapSearchLimits{}, work);
+  GapSearchLimits limits;
+  limits.order = GapSearchOrder::Repair;
+  // Most packages are found within a few hundred clusters tried; one whose deflate data
+  // goes on decoding wrong clusters to its entry's end may need a few thousand, inflating
+  // up to some 70 times its largest part. Past that the package is given up.
+  limits.maxClustersTried = 5000;
+  limits.maxDecodedBytes = 96ull << 20;
+  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, limits, work);
 }
 
 }  // namespace
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
+  std::string_view extension;
+  bool walkRefused = false;
   {
     Carve carve(ctx, startOffset);
     if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
@@ -78,6 +117,10 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
     options.checkRecordEnds = true;
     options.rememberAs = kConfirmedWalkTag;
     const zip::WalkResult walk = zip::walkArchive(carve, options);
+    extension = walkedExtension(walk.archive, carve.typeFlags());
+    // Only a walk stopped by the bytes themselves: one that met an unreadable sector or ran
+    // out of memory is the ordinary pass's to report.
+    walkRefused = (walk.stop == zip::WalkStop::UnknownRecord || walk.stop == zip::WalkStop::BadEntry) && !carve.troubled();
     if (saveWholePackage(carve, walk)) return;
     // A whole archive that is no chosen document, or a package begun inside another, is the
     // ordinary pass's to trace.
@@ -88,11 +131,16 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   }
   zip::ZipFragmentCheck check(kMaxPackageHeldBytes);
   std::optional<FragmentAssembly> found;
+  GapSearchWork work;
   try {
-    found = searchPackage(ctx, startOffset, check);
+    found = searchPackage(ctx, startOffset, check, work);
   } catch (const std::bad_alloc&) {
     return;  // the ordinary pass reports what the document needed
   }
+  // A package the search could not complete and the ordinary walk cannot follow either: its
+  // partial copy is all there is. One the walk can follow is left to the ordinary pass,
+  // which keeps it whole, if damaged.
+  if (!found && walkRefused && !extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
   if (!found) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;

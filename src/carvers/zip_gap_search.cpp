@@ -89,7 +89,7 @@ ZipFragmentCheck::ZipFragmentCheck(std::int64_t maxBytes)
 
 ZipFragmentCheck::~ZipFragmentCheck() = default;
 
-std::uint64_t ZipFragmentCheck::decodedBytes() const { return st_->decoded; }
+std::uint64_t ZipFragmentCheck::decodedBytes() const { return decodedWork_; }
 
 Bytes ZipFragmentCheck::package() const {
   if (st_->length < 0) return {};
@@ -134,6 +134,7 @@ FragmentVerdict ZipFragmentCheck::take(Bytes cluster) {
   const std::int64_t from = st_->size;
   file_.insert(file_.end(), cluster.begin(), cluster.end());
   st_->size += static_cast<std::int64_t>(cluster.size());
+  wholeEntry_ = false;
   const FragmentVerdict v = advance();
   if (v == FragmentVerdict::Broken) blame_ = blameFor(from);
   return v;
@@ -143,10 +144,19 @@ FragmentVerdict ZipFragmentCheck::take(Bytes cluster) {
 // (up to 64 KiB) only by what follows them, its end only by the descriptor after it.
 std::int64_t ZipFragmentCheck::blameFor(std::int64_t clusterStart) const {
   const State& s = *st_;
+  // Huffman codes fall back into step a few symbols after wrong bytes, so a deflate stream
+  // with a wrong stretch inside usually decodes to its end: sizes or CRC-32 that do not agree
+  // there may be the fault of any cluster of the entry.
+  if (wholeEntry_) return std::min(clusterStart, s.dataStart);
   // A descriptor that does not agree may follow a stream ended early by wrong bytes.
   if (s.phase == Phase::Record) return std::min(clusterStart, s.pos);
   if (s.entry.method == kMethodStored) return std::min(clusterStart, s.dataStart);
   return std::min(clusterStart, std::max(s.dataStart, s.pos - 65536));
+}
+
+FragmentVerdict ZipFragmentCheck::wholeEntryBroken() {
+  wholeEntry_ = true;
+  return FragmentVerdict::Broken;
 }
 
 bool ZipFragmentCheck::have(std::int64_t offset, std::int64_t n) const { return offset >= 0 && offset + n <= st_->size; }
@@ -263,6 +273,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     if (end > s.pos) {
       s.crc = static_cast<std::uint32_t>(crc32(s.crc, file_.data() + s.pos, static_cast<uInt>(end - s.pos)));
       s.decoded += static_cast<std::uint64_t>(end - s.pos);
+      decodedWork_ += static_cast<std::uint64_t>(end - s.pos);
       s.pos = end;
     }
     if (s.pos < s.dataEnd) return FragmentVerdict::Consistent;
@@ -285,7 +296,8 @@ FragmentVerdict ZipFragmentCheck::data() {
     s.crc = static_cast<std::uint32_t>(crc32(s.crc, scratch_.data(), static_cast<uInt>(out)));
     s.produced += out;
     s.decoded += out;
-    if (!s.descriptor && s.produced > s.entry.uncompressedSize) return FragmentVerdict::Broken;
+    decodedWork_ += out;
+    if (!s.descriptor && s.produced > s.entry.uncompressedSize) return wholeEntryBroken();
     if (rc == Z_STREAM_END) {
       ended = true;
       break;
@@ -297,7 +309,7 @@ FragmentVerdict ZipFragmentCheck::data() {
   s.pos += static_cast<std::int64_t>(given - z.avail_in);
   if (!ended) {
     // A stream that has not ended where its size says it does is broken.
-    if (s.dataEnd >= 0 && s.pos >= s.dataEnd) return FragmentVerdict::Broken;
+    if (s.dataEnd >= 0 && s.pos >= s.dataEnd) return wholeEntryBroken();
     return FragmentVerdict::Consistent;
   }
   s.inflating = false;
@@ -308,7 +320,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     s.phase = Phase::Descriptor;
     return FragmentVerdict::Consistent;
   }
-  if (s.pos != s.dataEnd || s.produced != s.entry.uncompressedSize || s.crc != s.entry.crc) return FragmentVerdict::Broken;
+  if (s.pos != s.dataEnd || s.produced != s.entry.uncompressedSize || s.crc != s.entry.crc) return wholeEntryBroken();
   locals_.push_back(s.entry);
   s.localCount = locals_.size();
   s.phase = Phase::Record;
@@ -325,7 +337,7 @@ FragmentVerdict ZipFragmentCheck::descriptor() {
   };
   if (le32(f, at) == kDataDescriptor && agrees(at + 4)) s.pos += 16;
   else if (agrees(at)) s.pos += 12;
-  else return FragmentVerdict::Broken;
+  else return wholeEntryBroken();
   locals_.push_back(s.entry);
   s.localCount = locals_.size();
   s.phase = Phase::Record;

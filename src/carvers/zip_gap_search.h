@@ -51,6 +51,8 @@ class ZipFragmentCheck final : public FragmentCheck {
   [[nodiscard]] std::int64_t blameFor(std::int64_t clusterStart) const;
   [[nodiscard]] bool have(std::int64_t offset, std::int64_t n) const;
   void startInflate();
+  // The entry ended with sizes or a CRC-32 that do not agree: the fault may lie anywhere in it.
+  [[nodiscard]] FragmentVerdict wholeEntryBroken();
 
   std::int64_t maxBytes_;
   std::vector<std::uint8_t> file_;
@@ -60,6 +62,8 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::vector<Local> locals_;  // entries checked whole, in file order
   std::vector<std::uint8_t> scratch_;
   std::int64_t blame_ = 0;
+  bool wholeEntry_ = false;
+  std::uint64_t decodedWork_ = 0;  // every byte checked, on every path tried (never restored)
 };
 
 }  // namespace vellumark::zip

@@ -213,9 +213,9 @@ TEST_F(FragmentedDocuments, PackagesComeBackWholeAndPicturesKeepToTheirClusters)
   for (std::uint32_t bps : {512u, 4096u}) {
     SCOPED_TRACE(std::to_string(bps) + "-byte sectors");
     const Outcome o = rescue(img, bps);
-    // Packages: 16 of 19 today (a gap inside a long stored stretch that is also written round
-    // robin is still beyond the search). Compound documents have no fragment search yet.
-    EXPECT_GE(o.ooxmlIdentical * 100, o.ooxml * 80);
+    // Packages: 18 of 19 today (a large deflated part in four pieces out of order is still
+    // beyond the search's bounds). Compound documents have no fragment search yet.
+    EXPECT_GE(o.ooxmlIdentical * 100, o.ooxml * 90);
   }
 }
 
@@ -227,20 +227,22 @@ namespace {
 
 // Writes two large images for timing the rescue: the layouts repeated up to
 // VELLUMARK_LAYOUT_IMAGE_MIB MiB (default 1024) into VELLUMARK_LAYOUT_IMAGE_DIR, once
-// fragmented and once with every file in one piece.
+// fragmented and once, as many times over, with every file in one piece.
 TEST_F(FragmentedDocuments, DISABLED_WriteLargeImages) {
   const char* dir = std::getenv("VELLUMARK_LAYOUT_IMAGE_DIR");
   if (dir == nullptr) GTEST_SKIP() << "VELLUMARK_LAYOUT_IMAGE_DIR is not set";
   const char* mib = std::getenv("VELLUMARK_LAYOUT_IMAGE_MIB");
   const std::uint64_t bytes = (mib != nullptr ? std::stoull(mib) : 1024) << 20;
+  std::uint64_t rounds = 0;
   for (bool whole : {false, true}) {
     std::ofstream out(fs::path(dir) / (whole ? "contiguous.img" : "fragmented.img"), std::ios::binary);
     test::FragmentedImage img(99);
     std::uint64_t written = 0;
-    while (written < bytes) {
+    for (std::uint64_t round = 0; whole ? round < rounds : written < bytes; ++round) {
       layouts(img, whole);
       written += img.bytes().size();
       img.flushTo(out);
+      if (!whole) rounds = round + 1;
     }
     ASSERT_TRUE(out.good());
   }
