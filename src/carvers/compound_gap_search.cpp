@@ -49,6 +49,7 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b
 bool looksLikeFatSector(Bytes sector, std::size_t index, const std::vector<std::uint32_t>& fatSectors) {
   const std::size_t per = sector.size() / 4;
   const std::uint64_t bound = static_cast<std::uint64_t>(per) * fatSectors.size();
+  std::vector<std::uint32_t> links;
   for (std::size_t i = 0; i < per; ++i) {
     const std::uint32_t v = le32(sector, 4 * i);
     const std::uint64_t own = index * per + i;
@@ -57,11 +58,15 @@ bool looksLikeFatSector(Bytes sector, std::size_t index, const std::vector<std::
     if (listed ? v != ole2::kFatSectorMark && v != kEndOfChain : v == ole2::kFatSectorMark) return false;
     if (v == ole2::kDifatSectorMark || (v > ole2::kHighestRegularSector && v < ole2::kDifatSectorMark)) return false;
     if (!special(v) && (v >= bound || v == own)) return false;
+    if (!special(v)) links.push_back(v);
   }
-  return true;
+  // No sector follows two others (a zero-filled sector would have every entry point at 0).
+  std::sort(links.begin(), links.end());
+  return std::adjacent_find(links.begin(), links.end()) == links.end();
 }
 
 bool looksLikeDirectorySector(Bytes sector, bool first) {
+  bool used = false;
   for (std::size_t off = 0; off + ole2::kDirEntryBytes <= sector.size(); off += ole2::kDirEntryBytes) {
     const Bytes e = sector.subspan(off, ole2::kDirEntryBytes);
     const std::uint16_t nameLength = le16(e, ole2::kDirNameLengthOffset);
@@ -80,8 +85,10 @@ bool looksLikeDirectorySector(Bytes sector, bool first) {
     for (std::size_t i = 0; i + 2 < nameLength; i += 2)
       if (le16(e, i) == 0) return false;
     if (le16(e, nameLength - 2) != 0) return false;
+    used = true;
   }
-  return true;
+  // A directory sector with no entry in use is not written.
+  return used;
 }
 
 // What the FAT and the directory say, once known; shared by every saved state that knows it.
@@ -117,6 +124,7 @@ struct CompoundFragmentCheck::Walk {
 struct CompoundFragmentCheck::State {
   std::int64_t size = 0;
   std::int64_t firstPiece = 0;
+  std::vector<std::int64_t> takeStarts;  // file offset of each piece taken
   std::uint32_t nextSector = 0;  // compound sectors below it were looked at
   std::shared_ptr<const Layout> layout;
   std::vector<Walk> walks;
@@ -174,6 +182,8 @@ void CompoundFragmentCheck::confirm(std::int64_t offset, std::int64_t n) {
 
 // A check failed at file offset `offset`: the fault lies there or in the stretch just
 // before it that no check looked into.
+// Wrong bytes may pass a check or two by chance, so the blame goes back to the start of the
+// piece taken in which that stretch begins.
 std::int64_t CompoundFragmentCheck::blameAt(std::int64_t offset) const {
   std::int64_t u = offset / kUnit;
   while (u > 0) {
@@ -181,7 +191,10 @@ std::int64_t CompoundFragmentCheck::blameAt(std::int64_t offset) const {
     if (prev < st_->confirmed.size() && st_->confirmed[prev]) break;
     --u;
   }
-  return std::max(u * kUnit, st_->firstPiece);
+  const std::vector<std::int64_t>& starts = st_->takeStarts;
+  const auto piece = std::upper_bound(starts.begin(), starts.end(), u * kUnit);
+  const std::int64_t from = piece == starts.begin() ? 0 : *(piece - 1);
+  return std::max(from, st_->firstPiece);
 }
 
 FragmentVerdict CompoundFragmentCheck::broken(std::int64_t offset) {
@@ -198,6 +211,7 @@ std::optional<Bytes> CompoundFragmentCheck::sectorBytes(std::uint32_t n) const {
 
 FragmentVerdict CompoundFragmentCheck::take(Bytes cluster) {
   if (st_->done) return FragmentVerdict::Broken;
+  st_->takeStarts.push_back(st_->size);
   file_.insert(file_.end(), cluster.begin(), cluster.end());
   st_->size += static_cast<std::int64_t>(cluster.size());
   if (!st_->layout) {
@@ -837,33 +851,38 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
 
 }  // namespace
 
-void hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
-                   std::int64_t startSector, std::int64_t maxClusters) {
+std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
+                           std::int64_t startSector, std::int64_t maxClusters) {
   const Placement p(g, startSector);
-  if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return;
+  if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return 0;
   std::vector<std::uint8_t> first(static_cast<std::size_t>(p.firstPiece));
-  if (!reader.read(startSector * g.bytesPerSector, first)) return;
+  if (!reader.read(startSector * g.bytesPerSector, first)) return 0;
   const std::optional<Header> h = readHeader(first);
-  if (!h || h->sectorBytes > p.clusterBytes || p.clusterBytes % h->sectorBytes != 0 || p.firstPiece % h->sectorBytes != 0) return;
+  if (!h || h->sectorBytes > p.clusterBytes || p.clusterBytes % h->sectorBytes != 0 || p.firstPiece % h->sectorBytes != 0) return 0;
   std::vector<std::uint32_t> fatList;
   for (std::size_t i = 0; i < ole2::kHeaderDifatEntries; ++i) {
     const std::uint32_t e = le32(first, ole2::kHeaderDifatOffset + 4 * i);
     if (e == ole2::kFreeSector) break;
     fatList.push_back(e);
   }
-  if (fatList.empty() || fatList.size() != h->fatSectors) return;
+  if (fatList.empty() || fatList.size() != h->fatSectors) return 0;
   std::vector<Wanted> fat;
   for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
   locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
          [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); });
   Fat table;
   for (const Wanted& w : fat) {
-    if (w.bytes.empty()) return;
+    if (w.bytes.empty()) return 0;
     for (std::size_t i = 0; i + 4 <= w.bytes.size(); i += 4) table.entries.push_back(le32(w.bytes, i));
   }
-  const std::int64_t sectorCount = describedLength(*h, table) / h->sectorBytes - 1;
+  const std::int64_t length = describedLength(*h, table);
+  const std::int64_t sectorCount = length / h->sectorBytes - 1;
   std::vector<std::uint32_t> chain;
-  if (!followChain(table.entries, h->firstDirectorySector, sectorCount, kMaxDirectorySectors, chain).empty()) return;
+  if (!followChain(table.entries, h->firstDirectorySector, sectorCount, kMaxDirectorySectors, chain).empty()) {
+    for (const Wanted& w : fat)
+      if (h->sectorEnd(w.sector) > p.firstPiece) check.hint(w.sector, w.bytes);
+    return length;
+  }
   std::vector<Wanted> dir;
   for (std::size_t i = 0; i < chain.size(); ++i) dir.push_back(Wanted{chain[i], i, {}});
   locate(dir, first, p, h->sectorBytes, claims, reader, g, maxClusters,
@@ -871,6 +890,7 @@ void hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, Ca
   for (const std::vector<Wanted>* list : {&fat, &dir})
     for (const Wanted& w : *list)
       if (!w.bytes.empty() && h->sectorEnd(w.sector) > p.firstPiece) check.hint(w.sector, w.bytes);
+  return length;
 }
 
 bool trustworthy(const CompoundFragmentCheck& check, const FragmentAssembly& assembly, const GapSearchGeometry& g,

@@ -82,19 +82,22 @@ class CompoundFragmentCheck final : public FragmentCheck {
 };
 
 // Whether a sector has the shape of a FAT sector of a file with these FAT sectors (listed
-// in the header), as sector `index` of the FAT.
+// in the header), as sector `index` of the FAT: chain links below the sectors the FAT can
+// describe, none to itself and no two to the same sector, special values, the listed FAT
+// sectors marked as such.
 [[nodiscard]] bool looksLikeFatSector(Bytes sector, std::size_t index, const std::vector<std::uint32_t>& fatSectors);
 
-// Whether a sector has the shape of directory sector: every 128-byte entry unused and
-// blank, or a well-formed storage, stream or root entry; `first` asks for the root entry
-// in front.
+// Whether a sector has the shape of a directory sector: every 128-byte entry unused and
+// blank, or a well-formed storage, stream or root entry, and one at least in use; `first`
+// asks for the root entry in front.
 [[nodiscard]] bool looksLikeDirectorySector(Bytes sector, bool first);
 
 // Before the search: looks among the free clusters after the header at startSector for the
 // file's FAT sectors and then its directory sectors, each where it would lie inside a
 // cluster, by its shape; the nearest one found for each is hinted to the check. Reads each
-// cluster at most once, and no more than maxClusters of them.
-void hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader,
+// cluster at most once, and no more than maxClusters of them. Returns the length the FAT
+// describes, 0 when the FAT was not found whole.
+std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader,
                    const GapSearchGeometry& geometry, std::int64_t startSector, std::int64_t maxClusters);
 
 // After the search: whether the assembly may be trusted where no check looked. A cluster no

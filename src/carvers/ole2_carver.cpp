@@ -133,12 +133,16 @@ void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
   const std::int64_t startSector = startOffset / settings.bytesPerSector;
-  const GapSearchLimits limits;
+  GapSearchLimits limits;
   cfb::CompoundFragmentCheck check;
   std::optional<FragmentAssembly> found;
   GapSearchWork work;
   try {
-    cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters);
+    const std::int64_t length = cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters);
+    // Where the FAT tells the length, no piece of the file lies further away than about
+    // twice its length: a narrower window keeps the clusters tried at a dead end few.
+    const std::int64_t clusterBytes = std::int64_t{geometry.bytesPerSector} * geometry.sectorsPerCluster;
+    if (length > 0) limits.windowClusters = std::clamp<std::int64_t>(2 * (length / clusterBytes) + 64, 128, limits.windowClusters);
     found = searchFragments(ctx.claims, ctx.reader, geometry, startSector, check, limits, work);
   } catch (const std::bad_alloc&) {
     return;  // the ordinary pass reports what the document needed

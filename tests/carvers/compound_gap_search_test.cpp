@@ -68,7 +68,9 @@ TEST(CompoundFragmentCheck, RealDocumentsHoldTogetherAndWrongClustersAreRefusedW
       CompoundFragmentCheck check;
       const auto [verdict, at] = feed(check, file, wrong);
       EXPECT_EQ(verdict, FragmentVerdict::Broken) << "junk at cluster " << wrong;
-      if (verdict == FragmentVerdict::Broken) EXPECT_LE(check.blameFrom(), offset) << "junk at cluster " << wrong;
+      if (verdict == FragmentVerdict::Broken) {
+        EXPECT_LE(check.blameFrom(), offset) << "junk at cluster " << wrong;
+      }
       ++wrongTotal;
       refusedAtOnce += at == wrong;
     }
@@ -77,25 +79,28 @@ TEST(CompoundFragmentCheck, RealDocumentsHoldTogetherAndWrongClustersAreRefusedW
 }
 
 TEST(CompoundFragmentCheck, HintedFatAndDirectoryLetTheFirstClustersBeChecked) {
-  // The FAT and directory of this workbook are its last sectors.
-  const Bytes8 file = corpusFile("12843-1.xls");
+  // The FAT and directory of this workbook are its last sectors, in its last cluster.
+  const Bytes8 file = corpusFile("44693.xls");
   const std::optional<CompoundFile> cf = openCompoundFile(file);
   ASSERT_TRUE(cf);
-  ASSERT_GT(cf->fat.fatSectors.front(), 500u);
+  const std::uint32_t fat = cf->fat.fatSectors.front();
+  ASSERT_EQ(cf->header.sectorOffset(fat) / kCluster, 9u);
   CompoundFragmentCheck unhinted;
-  EXPECT_EQ(feed(unhinted, file, 3).second, 73u);  // refused only once the FAT comes
+  EXPECT_EQ(feed(unhinted, file, 3), std::make_pair(FragmentVerdict::Broken, std::size_t{9}));  // once the FAT comes
 
+  auto sector = [&](std::uint32_t s) { return Bytes(file).subspan(static_cast<std::size_t>(cf->header.sectorOffset(s)), 512); };
   CompoundFragmentCheck hinted;
-  for (std::uint32_t s = 583; s <= 588; ++s)
-    hinted.hint(s, Bytes(file).subspan(cf->header.sectorOffset(s), 512));
-  const auto [verdict, at] = feed(hinted, file, 3);
-  EXPECT_EQ(verdict, FragmentVerdict::Broken);
-  EXPECT_EQ(at, 3u);
+  for (std::uint32_t s : {fat, cf->header.firstDirectorySector}) hinted.hint(s, sector(s));
+  EXPECT_EQ(feed(hinted, file, 3), std::make_pair(FragmentVerdict::Broken, std::size_t{3}));
+  EXPECT_LE(hinted.blameFrom(), 3 * static_cast<std::int64_t>(kCluster));
+  CompoundFragmentCheck rightHints;
+  for (std::uint32_t s : {fat, cf->header.firstDirectorySector}) rightHints.hint(s, sector(s));
+  EXPECT_EQ(feed(rightHints, file).first, FragmentVerdict::Complete);
   // A hint that does not match what is taken at its place refuses the file.
   CompoundFragmentCheck wrongHint;
-  Bytes8 other(file.begin() + cf->header.sectorOffset(583), file.begin() + cf->header.sectorOffset(583) + 512);
+  Bytes8 other(sector(fat).begin(), sector(fat).end());
   other[4] ^= 1;
-  wrongHint.hint(583, other);
+  wrongHint.hint(fat, other);
   EXPECT_EQ(feed(wrongHint, file).first, FragmentVerdict::Broken);
 }
 
