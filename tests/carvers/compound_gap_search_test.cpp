@@ -120,5 +120,37 @@ TEST(CompoundFragmentCheck, FatAndDirectorySectorsAreToldByTheirShape) {
   for (Bytes other : {fat, data, noise}) EXPECT_FALSE(looksLikeDirectorySector(other, false));
 }
 
+
+// Where no check looks (a Word document whose stream holds a picture), the assembly is
+// trusted only while it runs on in one step: a gap there could have been placed elsewhere.
+TEST(CompoundFragmentCheck, UncheckedClustersAreTrustedOnlyWhereTheStepHolds) {
+  const Bytes8 file = corpusFile("58804_1.doc");
+  CompoundFragmentCheck check;
+  ASSERT_EQ(feed(check, file).first, FragmentVerdict::Complete);
+  const auto length = static_cast<std::int64_t>(check.document().size());
+  ASSERT_FALSE(check.confirmed(5 * kCluster, kCluster));
+  ASSERT_TRUE(check.confirmed(12 * kCluster, kCluster));
+  GapSearchGeometry g;
+  g.sectorsPerCluster = 8;
+  g.lastSector = 1 << 20;
+  auto assembly = [](std::vector<std::int64_t> clusters) {
+    FragmentAssembly a;
+    for (std::int64_t c : clusters)
+      for (std::int64_t s = 0; s < 8; ++s) a.sectors.push_back(8 * c + s);
+    return a;
+  };
+  std::vector<std::int64_t> runOn, stride, gapUnchecked, gapChecked;
+  for (std::int64_t i = 0; i < 15; ++i) {
+    runOn.push_back(i);
+    stride.push_back(2 * i);
+    gapUnchecked.push_back(i < 5 ? i : i + 3);
+    gapChecked.push_back(i < 12 ? i : i + 3);
+  }
+  EXPECT_TRUE(trustworthy(check, assembly(runOn), g, 0, length));
+  EXPECT_TRUE(trustworthy(check, assembly(stride), g, 0, length));
+  EXPECT_FALSE(trustworthy(check, assembly(gapUnchecked), g, 0, length));
+  EXPECT_TRUE(trustworthy(check, assembly(gapChecked), g, 0, length));
+}
+
 }  // namespace
 }  // namespace vellumark::cfb
