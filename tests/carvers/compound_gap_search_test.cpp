@@ -1,0 +1,156 @@
+// The compound-file check of the fragment search: real documents taken cluster by cluster
+// hold together, a wrong cluster is refused where a structure says what belongs there, and
+// FAT and directory sectors are told by their shape.
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+
+#include "carvers/compound_gap_search.h"
+#include "support/image_builder.h"
+
+namespace vellumark::cfb {
+namespace {
+
+using Bytes8 = std::vector<std::uint8_t>;
+constexpr std::size_t kCluster = 4096;
+
+std::vector<test::CorpusDocument> compoundDocuments() {
+  std::vector<test::CorpusDocument> out;
+  for (const test::CorpusDocument& d : test::corpusDocuments())
+    if (d.ext == "doc" || d.ext == "xls" || d.ext == "ppt") out.push_back(d);
+  return out;
+}
+
+Bytes8 corpusFile(const std::string& name) {
+  for (const test::CorpusDocument& d : test::corpusDocuments())
+    if (d.name == name) return test::readFileBytes(d.path);
+  return {};
+}
+
+Bytes8 junk(std::uint32_t seed) {
+  std::mt19937 r(seed);
+  Bytes8 b(kCluster);
+  for (std::uint8_t& c : b) c = static_cast<std::uint8_t>(r());
+  return b;
+}
+
+// Feeds the file cluster by cluster, cluster `wrong` replaced by junk; the verdict that
+// ended the feed and the cluster it came at.
+std::pair<FragmentVerdict, std::size_t> feed(CompoundFragmentCheck& check, const Bytes8& file, std::size_t wrong = SIZE_MAX) {
+  const Bytes8 bad = junk(static_cast<std::uint32_t>(wrong));
+  for (std::size_t c = 0;; ++c) {
+    Bytes8 cluster(kCluster, 0);
+    const std::size_t from = c * kCluster;
+    if (from < file.size()) std::copy(file.begin() + from, file.begin() + std::min(file.size(), from + kCluster), cluster.begin());
+    const FragmentVerdict v = check.take(c == wrong ? Bytes(bad) : Bytes(cluster));
+    if (v != FragmentVerdict::Consistent) return {v, c};
+  }
+}
+
+TEST(CompoundFragmentCheck, RealDocumentsHoldTogetherAndWrongClustersAreRefusedWhereChecked) {
+  const auto docs = compoundDocuments();
+  ASSERT_GE(docs.size(), 30u);
+  int refusedAtOnce = 0, wrongTotal = 0;
+  for (const test::CorpusDocument& d : docs) {
+    SCOPED_TRACE(d.name);
+    const Bytes8 file = test::readFileBytes(d.path);
+    CompoundFragmentCheck whole;
+    ASSERT_EQ(feed(whole, file).first, FragmentVerdict::Complete);
+    const Bytes doc = whole.document();
+    ASSERT_LE(doc.size(), file.size());
+    EXPECT_TRUE(std::equal(doc.begin(), doc.end(), file.begin()));
+    // A junk cluster where a check looks is never taken for the document.
+    for (std::size_t wrong = 1; wrong * kCluster < doc.size(); ++wrong) {
+      const auto offset = static_cast<std::int64_t>(wrong * kCluster);
+      if (!whole.confirmed(offset, static_cast<std::int64_t>(std::min(kCluster, doc.size() - wrong * kCluster)))) continue;
+      CompoundFragmentCheck check;
+      const auto [verdict, at] = feed(check, file, wrong);
+      EXPECT_EQ(verdict, FragmentVerdict::Broken) << "junk at cluster " << wrong;
+      if (verdict == FragmentVerdict::Broken) {
+        EXPECT_LE(check.blameFrom(), offset) << "junk at cluster " << wrong;
+      }
+      ++wrongTotal;
+      refusedAtOnce += at == wrong;
+    }
+  }
+  std::cout << "junk clusters refused as they were taken: " << refusedAtOnce << "/" << wrongTotal << "\n";
+}
+
+TEST(CompoundFragmentCheck, HintedFatAndDirectoryLetTheFirstClustersBeChecked) {
+  // The FAT and directory of this workbook are its last sectors, in its last cluster.
+  const Bytes8 file = corpusFile("44693.xls");
+  const std::optional<CompoundFile> cf = openCompoundFile(file);
+  ASSERT_TRUE(cf);
+  const std::uint32_t fat = cf->fat.fatSectors.front();
+  ASSERT_EQ(cf->header.sectorOffset(fat) / kCluster, 9u);
+  CompoundFragmentCheck unhinted;
+  EXPECT_EQ(feed(unhinted, file, 3), std::make_pair(FragmentVerdict::Broken, std::size_t{9}));  // once the FAT comes
+
+  auto sector = [&](std::uint32_t s) { return Bytes(file).subspan(static_cast<std::size_t>(cf->header.sectorOffset(s)), 512); };
+  CompoundFragmentCheck hinted;
+  for (std::uint32_t s : {fat, cf->header.firstDirectorySector}) hinted.hint(s, sector(s));
+  EXPECT_EQ(feed(hinted, file, 3), std::make_pair(FragmentVerdict::Broken, std::size_t{3}));
+  EXPECT_LE(hinted.blameFrom(), 3 * static_cast<std::int64_t>(kCluster));
+  CompoundFragmentCheck rightHints;
+  for (std::uint32_t s : {fat, cf->header.firstDirectorySector}) rightHints.hint(s, sector(s));
+  EXPECT_EQ(feed(rightHints, file).first, FragmentVerdict::Complete);
+  // A hint that does not match what is taken at its place refuses the file.
+  CompoundFragmentCheck wrongHint;
+  Bytes8 other(sector(fat).begin(), sector(fat).end());
+  other[4] ^= 1;
+  wrongHint.hint(fat, other);
+  EXPECT_EQ(feed(wrongHint, file).first, FragmentVerdict::Broken);
+}
+
+TEST(CompoundFragmentCheck, FatAndDirectorySectorsAreToldByTheirShape) {
+  const Bytes8 file = corpusFile("44693.xls");
+  const std::optional<CompoundFile> cf = openCompoundFile(file);
+  ASSERT_TRUE(cf);
+  const Bytes fat = Bytes(file).subspan(cf->header.sectorOffset(cf->fat.fatSectors[0]), 512);
+  const Bytes dir = Bytes(file).subspan(cf->header.sectorOffset(cf->header.firstDirectorySector), 512);
+  const Bytes data = Bytes(file).subspan(cf->header.sectorOffset(0), 512);
+  const Bytes8 random = junk(5);
+  const Bytes noise = Bytes(random).first(512);
+  EXPECT_TRUE(looksLikeFatSector(fat, 0, cf->fat.fatSectors));
+  EXPECT_FALSE(looksLikeFatSector(fat, 0, {cf->fat.fatSectors[0] + 1}));  // its own mark is elsewhere
+  for (Bytes other : {dir, data, noise}) EXPECT_FALSE(looksLikeFatSector(other, 0, cf->fat.fatSectors));
+  EXPECT_TRUE(looksLikeDirectorySector(dir, true));
+  for (Bytes other : {fat, data, noise}) EXPECT_FALSE(looksLikeDirectorySector(other, false));
+}
+
+
+// Where no check looks (a Word document whose stream holds a picture), the assembly is
+// trusted only while it runs on in one step: a gap there could have been placed elsewhere.
+TEST(CompoundFragmentCheck, UncheckedClustersAreTrustedOnlyWhereTheStepHolds) {
+  const Bytes8 file = corpusFile("58804_1.doc");
+  CompoundFragmentCheck check;
+  ASSERT_EQ(feed(check, file).first, FragmentVerdict::Complete);
+  const auto length = static_cast<std::int64_t>(check.document().size());
+  ASSERT_FALSE(check.confirmed(5 * kCluster, kCluster));
+  ASSERT_TRUE(check.confirmed(12 * kCluster, kCluster));
+  GapSearchGeometry g;
+  g.sectorsPerCluster = 8;
+  g.lastSector = 1 << 20;
+  auto assembly = [](std::vector<std::int64_t> clusters) {
+    FragmentAssembly a;
+    for (std::int64_t c : clusters)
+      for (std::int64_t s = 0; s < 8; ++s) a.sectors.push_back(8 * c + s);
+    return a;
+  };
+  std::vector<std::int64_t> runOn, stride, gapUnchecked, gapChecked;
+  for (std::int64_t i = 0; i < 15; ++i) {
+    runOn.push_back(i);
+    stride.push_back(2 * i);
+    gapUnchecked.push_back(i < 5 ? i : i + 3);
+    gapChecked.push_back(i < 12 ? i : i + 3);
+  }
+  EXPECT_TRUE(trustworthy(check, assembly(runOn), g, 0, length));
+  EXPECT_TRUE(trustworthy(check, assembly(stride), g, 0, length));
+  EXPECT_FALSE(trustworthy(check, assembly(gapUnchecked), g, 0, length));
+  EXPECT_TRUE(trustworthy(check, assembly(gapChecked), g, 0, length));
+}
+
+}  // namespace
+}  // namespace vellumark::cfb
