@@ -41,6 +41,7 @@ using namespace vellumark;
 constexpr std::size_t kMaxImageBytes = 1 << 20;
 
 const fuzz::OutputFolder kOutput("carvers");
+[[maybe_unused]] const bool kLowered = fuzz::lowerPackageSearchLimits();
 
 struct Options {
   bool confirmedPass = false;

@@ -8,6 +8,7 @@ namespace vellumark {
 namespace {
 
 GapSearchTotals gTotals;
+GapSearchLimits gPackageLimits;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
   const std::int64_t q = a / b;
@@ -296,5 +297,8 @@ std::optional<FragmentAssembly> searchFragments(const UsedSectorMap& claims, Car
 
 GapSearchTotals gapSearchTotals() { return gTotals; }
 void resetGapSearchTotals() { gTotals = {}; }
+
+const GapSearchLimits& packageSearchLimits() { return gPackageLimits; }
+void setPackageSearchLimits(const GapSearchLimits& limits) { gPackageLimits = limits; }
 
 }  // namespace vellumark

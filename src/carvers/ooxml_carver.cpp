@@ -56,7 +56,7 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
   GapSearchWork work;
-  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, GapSearchLimits{}, work);
+  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, packageSearchLimits(), work);
 }
 
 }  // namespace
