@@ -531,6 +531,50 @@ def compound_variants():
     ]
 
 
+def walks_to_the_end():
+    """Stream files whose last unit ends exactly at the end of the image (a sector boundary),
+    and units the walks refuse: (name, code, file)."""
+    def chunk(cid, body):
+        return cid + struct.pack("<I", len(body)) + body
+
+    def riff(form, body):
+        return b"RIFF" + struct.pack("<I", 4 + len(body)) + form + body
+
+    fmt = chunk(b"fmt ", struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8))
+    out = [("riff-at-end.wav", 10, riff(b"WAVE", fmt + chunk(b"data", b"\x80" * (1024 - 12 - len(fmt) - 8)))),
+           # A writer that does not pad: an odd chunk, the next right after it, ending the image.
+           ("riff-odd-at-end.wav", 10, riff(b"WAVE", chunk(b"fmt ", b"\x01" * 17) + chunk(b"data", b"\x80" * (1024 - 12 - 25 - 8)))),
+           ("riff-extension.avi", 7, riff(b"AVI ", chunk(b"LIST", b"hdrl" + b"\x00" * 52)) + riff(b"AVIX", chunk(b"JUNK", b"\x00" * 100)))]
+
+    def box(kind, body):
+        return struct.pack(">I", 8 + len(body)) + kind + body
+
+    ftyp = box(b"ftyp", b"isom\x00\x00\x02\x00isomiso2mp41")
+    out += [("iso-at-end.mp4", 19, ftyp + box(b"free", b"") + box(b"mdat", b"\x00" * (1024 - len(ftyp) - 16))),
+            ("iso-large-at-end.mp4", 19, ftyp + box(b"mdat", b"\x00" * (512 - len(ftyp) - 16)) + struct.pack(">I4s", 1, b"mdat")),
+            ("iso-huge.mp4", 19, ftyp + struct.pack(">I4sQ", 1, b"mdat", 1 << 63) + b"\x00" * 64),
+            ("iso-large.mp4", 19, ftyp + struct.pack(">I4sQ", 1, b"mdat", 16 + 600) + b"\x00" * 600 + box(b"moov", b"\x00" * 40))]
+
+    header = bytes.fromhex("3026B2758E66CF11A6D900AA0062CE6C")
+    family = bytes.fromhex("26B2758E66CF11A6D900AA0062CE6C")
+    simple_index = bytes.fromhex("90080033B1E5CF1189F400A0C90349CB")
+    index = bytes.fromhex("D329E2D6DA35D1119034" "00A0C90349BE")
+
+    def obj(guid, size):
+        return guid + struct.pack("<Q", size) + b"\x00" * (size - 24)
+
+    head = obj(header, 30) + obj(b"\x33" + family, 50)
+    data = obj(b"\x36" + family, 1024 - len(head))
+    out += [("asf-at-end.wmv", 20, head + data),
+            ("asf-indexes.wmv", 20, head + obj(b"\x36" + family, 200) + obj(simple_index, 60) + obj(index, 80) +
+             index + struct.pack("<Q", 1 << 40)),
+            ("asf-index-past-end.wmv", 20, head + obj(b"\x36" + family, 200) + simple_index + struct.pack("<Q", 4096)),
+            ("asf-other-family.wmv", 20, obj(header, 30) + obj(bytes.fromhex("A4D0D207E3D21197F000A0C95EA850")[:1] * 0 +
+                                                             b"\x01" + bytes.fromhex("A4D0D207E3D21197F000A0C95EA850"), 40) +
+             obj(b"\x36" + family, 100))]
+    return out
+
+
 def add_option_seeds():
     docs = dict(documents(64 * 1024))
     xlsx, docx, pptx = docs.get("54764.xlsx"), docs.get("60329.docx"), docs.get("bug63290.pptx")
@@ -568,6 +612,9 @@ def add_option_seeds():
         for name in ("TestChineseProperties.doc", "46445.xls", "42474-1.ppt"):
             if name in docs:
                 seeds.append((f"only-{family}-{name}", with_options(0, 5, flag, docs[name])))
+    for name, code, data in walks_to_the_end():
+        seeds.append((name, bytes([0, code]) + data))
+        seeds.append(("4k-" + name, bytes([1, code]) + data))
     for name, data in seeds:
         write("carvers", name, data)
     for name, data in [(n, d[4:]) for n, d in seeds if n.startswith("frag-")]:
