@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "carvers/gap_search.h"
 #include "scan/scan_state.h"
 #include "source/sector_source.h"
 
@@ -43,6 +45,17 @@ inline void openForCarving(ScanState& state, std::vector<std::uint8_t> image, st
   state.scanEndSector = state.geometry.lastSector;
   state.clusterPhase = 0;
   if (!state.usedSectorMap.allocate(state.geometry.lastSector)) throw std::bad_alloc();
+}
+
+// Fragment searches bounded to a few hundred milliseconds even under the sanitizers: an input
+// whose package cannot be assembled tries 300 clusters, not 20,000 (every
+// branch of the search is met within that; the time bound stays a safety net only).
+inline bool lowerPackageSearchLimits() {
+  GapSearchLimits limits = defaultPackageSearchLimits();
+  limits.maxClustersTried = 300;
+  limits.maxTime = std::chrono::milliseconds(500);
+  setPackageSearchLimits(limits);
+  return true;
 }
 
 // An output folder of this process for this target, emptied by empty(). The folder itself

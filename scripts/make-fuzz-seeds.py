@@ -373,8 +373,7 @@ def main():
     if sys.argv[1:] == ["--add-carver-seeds"]:
         add_carver_seeds()
         add_unreadable_sector_seeds()
-        return
-        add_carver_seeds()
+        add_option_seeds()
         return
     if os.path.isdir(CORPUS):
         shutil.rmtree(CORPUS)
@@ -401,6 +400,7 @@ def main():
         elif data[:4] == b"\xd0\xcf\x11\xe0":
             write("compound_file", name, data)
     add_unreadable_sector_seeds()
+    add_option_seeds()
     # Whole scans: a small FAT volume holding a document and a picture, and a raw image of
     # files one after another on sector boundaries.
     fat = next((img for n, img in vols if n == "fat12"), None)
@@ -411,6 +411,223 @@ def main():
     if fat is not None:
         used = len(fat.rstrip(b"\x00"))
         write("run_scan", "fat12-with-document", fat[: (used + 511) // 512 * 512])
+
+
+# Seeds of the carvers fuzzer's option bytes (byte 1 bit 7, then two bytes; see the fuzzer's
+# header) and whole-scan seeds of documents written between other files' clusters.
+CLUSTER = 4096
+CONFIRMED, EVERY_CANDIDATE = 0x01, 0x02
+CLAIM_ODD, CLAIM_THIRD, CLAIM_RUN = 0x04, 0x08, 0x0C
+RANGE_3_4, RANGE_1_2, RANGE_1_4 = 0x10, 0x20, 0x30
+ONLY_DOC, ONLY_XLS, ONLY_PPT = 0x40, 0x80, 0xC0
+
+
+def with_options(geometry, code, options, image, phase=0):
+    return bytes([geometry, code | 0x80, options, phase]) + image
+
+
+def junk(seed, n):
+    import random
+    r = random.Random(seed)
+    return bytes(r.getrandbits(8) for _ in range(n))
+
+
+def clusters_of(data):
+    data = data + b"\x00" * (-len(data) % CLUSTER)
+    return [data[i:i + CLUSTER] for i in range(0, len(data), CLUSTER)]
+
+
+def cut_by_junk(data, at, junk_clusters, seed=1):
+    c = clusters_of(data)
+    return b"".join(c[:at]) + junk(seed, junk_clusters * CLUSTER) + b"".join(c[at:])
+
+
+def round_robin(files):
+    lists = [clusters_of(f) for f in files]
+    out = b""
+    for i in range(max(len(c) for c in lists)):
+        for c in lists:
+            if i < len(c):
+                out += c[i]
+    return out
+
+
+def out_of_order(data, seed=2):
+    c = clusters_of(data)
+    third = max(1, len(c) // 3)
+    pieces = [c[:third], c[third:2 * third], c[2 * third:]]
+    return b"".join(pieces[0]) + junk(seed, CLUSTER) + b"".join(pieces[2]) + junk(seed + 1, CLUSTER) + b"".join(pieces[1])
+
+
+def aligned_zip(entries, end=True, central=True, break_at=None):
+    """A ZIP of stored entries laid out so that every local header begins a 512-byte sector
+    (each is a candidate of its own). break_at: the entry whose CRC-32 is wrong."""
+    import zlib
+    out, cdir = b"", b""
+    for i, (name, fill) in enumerate(entries):
+        name = name.encode()
+        size = 512 * fill - 30 - len(name)
+        data = bytes((i * 7 + j) & 0xFF for j in range(size))
+        crc = zlib.crc32(data) ^ (1 if i == break_at else 0)
+        offset = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, crc, size, size, len(name), 0) + name + data
+        cdir += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0, crc, size, size, len(name), 0, 0, 0, 0,
+                            0, offset) + name
+    if central:
+        out += cdir
+    if end:
+        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(cdir), len(out) - len(cdir), 0)
+    return out
+
+
+def compound(streams, sector_bytes=512):
+    """A compound file of streams of 4096 bytes or more, each in its own sector chain: FAT in
+    sector 0, directory from sector 1, then the streams. streams: (name, bytes)."""
+    shift = 9 if sector_bytes == 512 else 12
+    per_sector = sector_bytes // 128
+    dir_sectors = (len(streams) + 1 + per_sector - 1) // per_sector
+    fat, body, starts, next_sector = {0: 0xFFFFFFFD}, b"", [], 1 + dir_sectors
+    for i in range(dir_sectors):
+        fat[1 + i] = 2 + i if i + 1 < dir_sectors else 0xFFFFFFFE
+    for name, data in streams:
+        data = data + b"\x00" * (-len(data) % sector_bytes)
+        n = len(data) // sector_bytes
+        starts.append(next_sector if n else 0xFFFFFFFE)
+        for k in range(n):
+            fat[next_sector + k] = next_sector + k + 1 if k + 1 < n else 0xFFFFFFFE
+        next_sector += n
+        body += data
+
+    def entry(name, kind, child, right, start, size):
+        raw = name.encode("utf-16-le") + b"\x00\x00"
+        return (raw.ljust(64, b"\x00") + struct.pack("<HBBIII", len(raw), kind, 1, 0xFFFFFFFF, right, child) +
+                b"\x00" * 36 + struct.pack("<IQ", start, size))
+
+    entries = [entry("Root Entry", 5, 1 if streams else 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE, 0)]
+    for i, (name, data) in enumerate(streams):
+        entries.append(entry(name, 2, 0xFFFFFFFF, i + 2 if i + 1 < len(streams) else 0xFFFFFFFF, starts[i], len(data)))
+    directory = b"".join(entries).ljust(dir_sectors * sector_bytes, b"\x00")
+    fat_sector = b"".join(struct.pack("<I", fat.get(i, 0xFFFFFFFF)) for i in range(sector_bytes // 4))
+    header = (b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + b"\x00" * 16 +
+              struct.pack("<HHHHHH", 0x3E, 3 if sector_bytes == 512 else 4, 0xFFFE, shift, 6, 0) + b"\x00" * 4 +
+              struct.pack("<IIIIIIIII", 0, 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0) +
+              struct.pack("<I", 0) + b"\xFF" * (436 - 4))
+    header = header.ljust(sector_bytes, b"\x00")
+    return header + fat_sector + directory + body
+
+
+def compound_variants():
+    """Compound files that decide their type from their stream names: encrypted packages,
+    each application, one without an application stream, one whose stream is empty."""
+    page = b"\x5A" * 4096
+    return [
+        ("encrypted-package", compound([("EncryptionInfo", page), ("Version", page), ("EncryptedPackage", page)])),
+        ("encrypted-word", compound([("EncryptionInfo", page), ("Version", page), ("WordDocument", page)])),
+        ("encrypted-4k", compound([("EncryptionInfo", page), ("Version", page), ("EncryptedPackage", page)], 4096)),
+        ("powerpoint", compound([("PowerPoint Document", page), ("Current User", page)])),
+        ("workbook", compound([("Workbook", page)])),
+        ("no-application-stream", compound([("Contents", page), ("Data", page)])),
+        ("empty-word-stream", compound([("WordDocument", b""), ("1Table", page)])),
+    ]
+
+
+def walks_to_the_end():
+    """Stream files whose last unit ends exactly at the end of the image (a sector boundary),
+    and units the walks refuse: (name, code, file)."""
+    def chunk(cid, body):
+        return cid + struct.pack("<I", len(body)) + body
+
+    def riff(form, body):
+        return b"RIFF" + struct.pack("<I", 4 + len(body)) + form + body
+
+    fmt = chunk(b"fmt ", struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8))
+    out = [("riff-at-end.wav", 10, riff(b"WAVE", fmt + chunk(b"data", b"\x80" * (1024 - 12 - len(fmt) - 8)))),
+           # A writer that does not pad: an odd chunk, the next right after it, ending the image.
+           ("riff-odd-at-end.wav", 10, riff(b"WAVE", chunk(b"fmt ", b"\x01" * 17) + chunk(b"data", b"\x80" * (1024 - 12 - 25 - 8)))),
+           ("riff-extension.avi", 7, riff(b"AVI ", chunk(b"LIST", b"hdrl" + b"\x00" * 52)) + riff(b"AVIX", chunk(b"JUNK", b"\x00" * 100)))]
+
+    def box(kind, body):
+        return struct.pack(">I", 8 + len(body)) + kind + body
+
+    ftyp = box(b"ftyp", b"isom\x00\x00\x02\x00isomiso2mp41")
+    out += [("iso-at-end.mp4", 19, ftyp + box(b"free", b"") + box(b"mdat", b"\x00" * (1024 - len(ftyp) - 16))),
+            ("iso-large-at-end.mp4", 19, ftyp + box(b"mdat", b"\x00" * (512 - len(ftyp) - 16)) + struct.pack(">I4s", 1, b"mdat")),
+            ("iso-huge.mp4", 19, ftyp + struct.pack(">I4sQ", 1, b"mdat", 1 << 63) + b"\x00" * 64),
+            ("iso-large.mp4", 19, ftyp + struct.pack(">I4sQ", 1, b"mdat", 16 + 600) + b"\x00" * 600 + box(b"moov", b"\x00" * 40))]
+
+    header = bytes.fromhex("3026B2758E66CF11A6D900AA0062CE6C")
+    family = bytes.fromhex("26B2758E66CF11A6D900AA0062CE6C")
+    simple_index = bytes.fromhex("90080033B1E5CF1189F400A0C90349CB")
+    index = bytes.fromhex("D329E2D6DA35D1119034" "00A0C90349BE")
+
+    def obj(guid, size):
+        return guid + struct.pack("<Q", size) + b"\x00" * (size - 24)
+
+    head = obj(header, 30) + obj(b"\x33" + family, 50)
+    data = obj(b"\x36" + family, 1024 - len(head))
+    out += [("asf-at-end.wmv", 20, head + data),
+            ("asf-indexes.wmv", 20, head + obj(b"\x36" + family, 200) + obj(simple_index, 60) + obj(index, 80) +
+             index + struct.pack("<Q", 1 << 40)),
+            ("asf-index-past-end.wmv", 20, head + obj(b"\x36" + family, 200) + simple_index + struct.pack("<Q", 4096)),
+            ("asf-other-family.wmv", 20, obj(header, 30) + obj(bytes.fromhex("A4D0D207E3D21197F000A0C95EA850")[:1] * 0 +
+                                                             b"\x01" + bytes.fromhex("A4D0D207E3D21197F000A0C95EA850"), 40) +
+             obj(b"\x36" + family, 100))]
+    return out
+
+
+def add_option_seeds():
+    docs = dict(documents(64 * 1024))
+    xlsx, docx, pptx = docs.get("54764.xlsx"), docs.get("60329.docx"), docs.get("bug63290.pptx")
+    c8 = 0x06  # 512-byte sectors, 8 per cluster: 4 KiB clusters
+    seeds = []
+    if xlsx and docx:
+        seeds += [
+            ("frag-cut-xlsx", with_options(c8, 21, CONFIRMED, cut_by_junk(xlsx, 1, 2))),
+            ("frag-cut-docx", with_options(c8, 21, CONFIRMED | EVERY_CANDIDATE, cut_by_junk(docx, 3, 5))),
+            ("frag-cut-docx-4k", with_options(0x01, 21, CONFIRMED, cut_by_junk(docx, 2, 1))),
+            ("frag-round-robin", with_options(c8, 21, CONFIRMED | EVERY_CANDIDATE, round_robin([docx, xlsx]))),
+            ("frag-round-robin-claimed", with_options(c8, 21, CLAIM_ODD, round_robin([docx, junk(3, len(docx))]))),
+            ("frag-out-of-order", with_options(c8, 21, CONFIRMED, out_of_order(docx))),
+            ("frag-zip-code", with_options(c8, 16, CONFIRMED, cut_by_junk(xlsx, 1, 1))),
+            ("whole-only-xls", with_options(c8, 21, CONFIRMED | ONLY_XLS, docx)),
+            ("whole-range-end", with_options(c8, 21, CONFIRMED | RANGE_1_2, docx)),
+        ]
+    if pptx:
+        seeds.append(("frag-pptx-phase", with_options(c8, 21, CONFIRMED | CLAIM_THIRD, cut_by_junk(pptx, 2, 3), phase=3)))
+    entries = [("a.txt", 2), ("b.txt", 3), ("c.txt", 1), ("d.txt", 2)]
+    ooxml = [("[Content_Types].xml", 1), ("word/document.xml", 2), ("docProps/core.xml", 1)]
+    seeds += [
+        ("aligned-zip", with_options(0, 16, EVERY_CANDIDATE, aligned_zip(entries))),
+        ("aligned-zip-bad-crc", with_options(0, 16, EVERY_CANDIDATE, aligned_zip(entries, break_at=3))),
+        ("aligned-zip-no-end", with_options(0, 16, EVERY_CANDIDATE, aligned_zip(entries, end=False))),
+        ("aligned-zip-no-central", with_options(0, 16, EVERY_CANDIDATE | CONFIRMED, aligned_zip(entries, central=False, end=False))),
+        ("aligned-package", with_options(0, 21, EVERY_CANDIDATE | CONFIRMED, aligned_zip(ooxml))),
+        ("aligned-package-bad-crc", with_options(0, 21, EVERY_CANDIDATE | CONFIRMED, aligned_zip(ooxml, break_at=1))),
+        ("aligned-zip-claimed", with_options(0, 16, CLAIM_THIRD, aligned_zip(entries))),
+    ]
+    for name, data in compound_variants():
+        seeds.append((name + ".ole", bytes([0, 5]) + data))
+        seeds.append((name + "-kept.ole", bytes([0x08, 5]) + data))
+    for family, flag in [("doc", ONLY_DOC), ("xls", ONLY_XLS), ("ppt", ONLY_PPT)]:
+        for name in ("TestChineseProperties.doc", "46445.xls", "42474-1.ppt"):
+            if name in docs:
+                seeds.append((f"only-{family}-{name}", with_options(0, 5, flag, docs[name])))
+    for name, code, data in walks_to_the_end():
+        seeds.append((name, bytes([0, code]) + data))
+        seeds.append(("4k-" + name, bytes([1, code]) + data))
+    for name, data in seeds:
+        write("carvers", name, data)
+    for name, data in [(n, d[4:]) for n, d in seeds if n.startswith("frag-")]:
+        write("run_scan", name, data)
+    # Media walks cut by claimed clusters, ended early by the scan range, at a cluster phase.
+    for name, code, options, geometry, phase in [
+            ("long.mp4", 19, CLAIM_ODD, 0x02, 0), ("long.avi", 7, CLAIM_THIRD, 0x02, 0), ("long.mpg", 31, CLAIM_RUN, 0x04, 1),
+            ("clip.mp4", 19, RANGE_1_2, 0, 0), ("clip.avi", 7, RANGE_1_2, 0, 0), ("sound.wma", 20, CLAIM_ODD, 0x02, 0),
+            ("clip.wmv", 20, RANGE_1_2 | CLAIM_RUN, 0x04, 1), ("sound.wav", 10, CLAIM_ODD, 0x02, 1)]:
+        path = os.path.join(CORPUS, "carvers", name)
+        if os.path.exists(path):
+            data = open(path, "rb").read()[2:128 * 1024]
+            write("carvers", "options-" + name, with_options(geometry, code, options, data, phase))
 
 
 # The type code the carvers fuzzer is given for a seed (byte 1), by extension: the code the

@@ -10,6 +10,18 @@ namespace vellumark {
 namespace {
 
 GapSearchTotals gTotals;
+// Packages are searched by repair. Most are found within a few hundred clusters tried; one
+// whose deflate data goes on decoding wrong clusters to its entry's end may need a few
+// thousand, inflating up to some 70 times its largest part. Past that the package is given up.
+GapSearchLimits defaultPackageLimits() {
+  GapSearchLimits limits;
+  limits.order = GapSearchOrder::Repair;
+  limits.maxClustersTried = 5000;
+  limits.maxDecodedBytes = 96ull << 20;
+  return limits;
+}
+
+GapSearchLimits gPackageLimits = defaultPackageLimits();
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
   const std::int64_t q = a / b;
@@ -300,5 +312,9 @@ std::optional<FragmentAssembly> searchFragments(const UsedSectorMap& claims, Car
 
 GapSearchTotals gapSearchTotals() { return gTotals; }
 void resetGapSearchTotals() { gTotals = {}; }
+
+const GapSearchLimits& packageSearchLimits() { return gPackageLimits; }
+void setPackageSearchLimits(const GapSearchLimits& limits) { gPackageLimits = limits; }
+GapSearchLimits defaultPackageSearchLimits() { return defaultPackageLimits(); }
 
 }  // namespace vellumark

@@ -123,4 +123,12 @@ struct GapSearchTotals {
 [[nodiscard]] GapSearchTotals gapSearchTotals();
 void resetGapSearchTotals();
 
+// The bounds the package carver searches with: defaultPackageSearchLimits() unless a tool
+// lowered them.
+// Tools that run many thousands of small scans (fuzzing) lower them, so that an input whose
+// package cannot be found does not cost the seconds a real search may take.
+[[nodiscard]] const GapSearchLimits& packageSearchLimits();
+void setPackageSearchLimits(const GapSearchLimits& limits);
+[[nodiscard]] GapSearchLimits defaultPackageSearchLimits();
+
 }  // namespace vellumark

@@ -90,14 +90,8 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
   geometry.clusterPhase = settings.clusterPhase;
   geometry.firstSector = ctx.claims.firstSector();
   geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
-  GapSearchLimits limits;
-  limits.order = GapSearchOrder::Repair;
-  // Most packages are found within a few hundred clusters tried; one whose deflate data
-  // goes on decoding wrong clusters to its entry's end may need a few thousand, inflating
-  // up to some 70 times its largest part. Past that the package is given up.
-  limits.maxClustersTried = 5000;
-  limits.maxDecodedBytes = 96ull << 20;
-  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check, limits, work);
+  return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check,
+                         packageSearchLimits(), work);
 }
 
 }  // namespace
