@@ -58,6 +58,21 @@ std::string_view walkedExtension(const zip::Archive& archive, std::uint32_t type
   return packageExtension(archive, typeFlags);
 }
 
+// The first walk stops where a record's end holds no record, before it reads that record's
+// name; the package's kind is then learnt from the records in front of the lost cluster, by
+// a walk that reads no further than the search's longest accepted assembly reached.
+std::string_view extensionWithin(CarveContext& ctx, std::int64_t startOffset, std::span<const std::int64_t> furthest) {
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  const auto bytes = static_cast<std::int64_t>(furthest.size()) * settings.bytesPerSector;
+  if (bytes == 0) return {};
+  Carve carve(ctx, startOffset);
+  if (!carve.started()) return {};
+  zip::WalkOptions options;
+  options.holdBytes = bytes;
+  options.maxArchiveBytes = bytes;
+  return walkedExtension(zip::walkArchive(carve, options).archive, carve.typeFlags());
+}
+
 // A package the search could not complete: the longest assembly its check accepted is counted
 // as damaged, and written into the damaged folder when the user asked for damaged
 // documents, never as a document. Its start sector is claimed, so that the ordinary pass
@@ -134,7 +149,10 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   // A package the search could not complete and the ordinary walk cannot follow either: its
   // partial copy is all there is. One the walk can follow is left to the ordinary pass,
   // which keeps it whole, if damaged.
-  if (!found && walkRefused && !extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
+  if (!found && walkRefused) {
+    if (extension.empty()) extension = extensionWithin(ctx, startOffset, work.furthest);
+    if (!extension.empty()) keepGivenUp(ctx, startOffset, extension, work.furthest);
+  }
   if (!found) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !carve.adopt(found->sectors, check.package())) return;
