@@ -1,5 +1,7 @@
 #include "carvers/compound_gap_search.h"
 
+#include "carvers/cluster_search.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -780,11 +782,6 @@ FragmentVerdict CompoundFragmentCheck::finish() {
 namespace vellumark::cfb {
 
 namespace {
-
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
-  const std::int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
 
 // Where the file's bytes would lie: the first, possibly shorter, piece up to the end of the
 // start sector's cluster, then whole clusters.

@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_set>
+
+#include "carvers/cluster_search.h"
 
 namespace vellumark {
 
 namespace {
-
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
-  const std::int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
 
 enum class RunEnd { Complete, Failed, OutOfBounds };
 enum class Outcome { Found, NotFound, OutOfBounds };
@@ -29,14 +25,9 @@ constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 // a check that lets wrong clusters through notices them within a few (deflate data).
 constexpr std::size_t kWideJumpLevels = 4;
 
-class RepairSearch {
+class RepairSearch : ClusterSearch {
  public:
-  RepairSearch(const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g, std::int64_t startSector,
-               FragmentCheck& check, const GapSearchLimits& limits, GapSearchWork& work)
-      : claims_(claims), reader_(reader), g_(g), start_(startSector), check_(check), limits_(limits), work_(work),
-        spc_(std::max<std::int64_t>(1, g.sectorsPerCluster)),
-        buffer_(static_cast<std::size_t>(spc_) * g.bytesPerSector),
-        began_(std::chrono::steady_clock::now()) {}
+  using ClusterSearch::ClusterSearch;
 
   std::optional<FragmentAssembly> run() {
     std::optional<FragmentAssembly> found = search();
@@ -49,20 +40,10 @@ class RepairSearch {
 
  private:
   std::optional<FragmentAssembly> search() {
-    const std::int64_t first = clusterOf(start_);
-    const std::int64_t firstEnd = firstSectorOf(first + 1);
-    if (firstEnd - 1 > g_.lastSector) return std::nullopt;
-    for (std::int64_t s = start_ + 1; s < firstEnd; ++s)
-      if (claims_.isSectorUsed(s)) return std::nullopt;
-    if (!piece(start_, firstEnd - start_)) return std::nullopt;
-    ++work_.clustersTried;
-    const FragmentVerdict v = check_.take(Bytes(buffer_.data(), static_cast<std::size_t>((firstEnd - start_) * g_.bytesPerSector)));
-    if (v == FragmentVerdict::Broken) return std::nullopt;
-    startCluster_ = first;
-    chosen_.push_back(first);
+    const std::optional<FragmentVerdict> v = takeFirst();
+    if (!v) return std::nullopt;
     steps_.push_back(0);
-    if (v == FragmentVerdict::Complete) return assembly();
-    firstBytes_ = (firstEnd - start_) * g_.bytesPerSector;
+    if (*v == FragmentVerdict::Complete) return assembly();
     check_.save(1);
     atSlot_ = 1;
     Failure failure;
@@ -291,11 +272,6 @@ class RepairSearch {
     floor_ = floor;
   }
 
-  std::size_t levelOf(std::int64_t offset) const {
-    if (offset < firstBytes_) return 0;
-    return 1 + static_cast<std::size_t>((offset - firstBytes_) / (spc_ * g_.bytesPerSector));
-  }
-
   std::int64_t nthFree(std::int64_t c, std::int64_t n, std::int64_t limit) const {
     while (n > 0) {
       ++c;
@@ -305,69 +281,8 @@ class RepairSearch {
     return c;
   }
 
-  std::int64_t clusterOf(std::int64_t sector) const { return floorDiv(sector - g_.clusterPhase, spc_); }
-  std::int64_t firstSectorOf(std::int64_t cluster) const { return cluster * spc_ + g_.clusterPhase; }
-
-  bool free(std::int64_t cluster) const {
-    if (cluster == startCluster_) return false;
-    if (taken_.count(cluster) != 0) return false;
-    const std::int64_t s = firstSectorOf(cluster);
-    if (s < g_.firstSector || s + spc_ - 1 > g_.lastSector) return false;
-    for (std::int64_t i = 0; i < spc_; ++i)
-      if (claims_.isSectorUsed(s + i)) return false;
-    return true;
-  }
-
-  bool piece(std::int64_t sector, std::int64_t count) {
-    const std::size_t n = static_cast<std::size_t>(count) * g_.bytesPerSector;
-    if (n > buffer_.size()) return false;
-    return reader_.read(sector * g_.bytesPerSector, std::span(buffer_.data(), n));
-  }
-
-  bool outOfBounds() const {
-    if (work_.clustersTried >= limits_.maxClustersTried) return true;
-    if (limits_.maxDecodedBytes != 0 && check_.decodedBytes() > limits_.maxDecodedBytes) return true;
-    if ((work_.clustersTried & 63) != 0) return false;
-    return std::chrono::steady_clock::now() - began_ > limits_.maxTime;
-  }
-
-  std::optional<FragmentAssembly> giveUp() {
-    work_.gaveUp = true;
-    return std::nullopt;
-  }
-
-  std::optional<FragmentAssembly> assembly() const {
-    FragmentAssembly a;
-    a.clusters = static_cast<std::int64_t>(chosen_.size());
-    a.sectors = sectorsOf(chosen_);
-    return a;
-  }
-
-  std::vector<std::int64_t> sectorsOf(const std::vector<std::int64_t>& clusters) const {
-    std::vector<std::int64_t> sectors;
-    for (std::size_t i = 0; i < clusters.size(); ++i) {
-      const std::int64_t from = i == 0 ? start_ : firstSectorOf(clusters[i]);
-      for (std::int64_t s = from; s < firstSectorOf(clusters[i]) + spc_; ++s) sectors.push_back(s);
-    }
-    return sectors;
-  }
-
-  const UsedSectorMap& claims_;
-  CarveReader& reader_;
-  GapSearchGeometry g_;
-  std::int64_t start_;
-  FragmentCheck& check_;
-  const GapSearchLimits& limits_;
-  GapSearchWork& work_;
-  std::int64_t spc_;
-  std::vector<std::uint8_t> buffer_;
-  std::chrono::steady_clock::time_point began_;
-  std::int64_t startCluster_ = 0;
-  std::int64_t firstBytes_ = 0;
-  std::vector<std::int64_t> chosen_;
   std::vector<std::int64_t> best_;   // the longest assembly a run failed after
   std::vector<std::int64_t> steps_;  // the stride (in free clusters) that reached each level; 0 for a jump
-  std::unordered_set<std::int64_t> taken_;
   std::size_t atSlot_ = kNoSlot;  // the saved state the check holds now, if it holds one
   std::size_t floor_ = 1;
   bool jumpsRanOut_ = false;

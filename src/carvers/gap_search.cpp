@@ -1,9 +1,9 @@
 #include "carvers/gap_search.h"
 
+#include "carvers/cluster_search.h"
 #include "carvers/gap_repair_search.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace vellumark {
 
@@ -23,11 +23,6 @@ GapSearchLimits defaultPackageLimits() {
 
 GapSearchLimits gPackageLimits = defaultPackageLimits();
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
-  const std::int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 // Where the next candidate comes from: just after the last cluster taken, then the free
 // clusters left behind between the start and the last one, then the rest of the window.
 enum class Stage { Near, Behind, Far, Done };
@@ -40,29 +35,15 @@ struct Frame {
   bool stretchTried = false;
 };
 
-class Search {
+class Search : ClusterSearch {
  public:
-  Search(const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g, std::int64_t startSector,
-         FragmentCheck& check, const GapSearchLimits& limits, GapSearchWork& work)
-      : claims_(claims), reader_(reader), g_(g), start_(startSector), check_(check), limits_(limits), work_(work),
-        spc_(std::max<std::int64_t>(1, g.sectorsPerCluster)),
-        buffer_(static_cast<std::size_t>(spc_) * g.bytesPerSector),
-        began_(std::chrono::steady_clock::now()) {}
+  using ClusterSearch::ClusterSearch;
 
   std::optional<FragmentAssembly> run() {
-    const std::int64_t first = clusterOf(start_);
-    const std::int64_t firstEnd = firstSectorOf(first + 1);
-    if (firstEnd - 1 > g_.lastSector) return std::nullopt;
-    for (std::int64_t s = start_ + 1; s < firstEnd; ++s)
-      if (claims_.isSectorUsed(s)) return std::nullopt;
-    if (!piece(start_, firstEnd - start_)) return std::nullopt;
-    ++work_.clustersTried;
-    const FragmentVerdict v = check_.take(Bytes(buffer_.data(), static_cast<std::size_t>((firstEnd - start_) * g_.bytesPerSector)));
-    if (v == FragmentVerdict::Broken) return std::nullopt;
-    startCluster_ = first;
-    chosen_.push_back(first);
-    if (v == FragmentVerdict::Complete) return assembly();
-    firstBytes_ = (firstEnd - start_) * g_.bytesPerSector;
+    const std::optional<FragmentVerdict> v = takeFirst();
+    if (!v) return std::nullopt;
+    if (*v == FragmentVerdict::Complete) return assembly();
+    const std::int64_t first = startCluster_;
     check_.save(1);
     frames_.push_back(Frame{first, Stage::Near, first + 1});
     std::size_t& deepest = deepest_;
@@ -118,12 +99,6 @@ class Search {
   }
 
  private:
-  // The level (index in chosen_) that holds file offset `offset`.
-  std::size_t levelOf(std::int64_t offset) const {
-    if (offset < firstBytes_) return 0;
-    return 1 + static_cast<std::size_t>((offset - firstBytes_) / (spc_ * g_.bytesPerSector));
-  }
-
   // The n-th cluster after c that is free for levels from `level` on (those taken at that
   // level or later are being replaced); -1 past the window or the range.
   std::int64_t nthFree(std::int64_t c, std::int64_t n, std::size_t level, std::int64_t limit) const {
@@ -196,25 +171,6 @@ class Search {
     return true;
   }
 
-  std::int64_t clusterOf(std::int64_t sector) const { return floorDiv(sector - g_.clusterPhase, spc_); }
-  std::int64_t firstSectorOf(std::int64_t cluster) const { return cluster * spc_ + g_.clusterPhase; }
-
-  bool free(std::int64_t cluster) const {
-    if (taken_.count(cluster) != 0 || cluster == startCluster_) return false;
-    const std::int64_t s = firstSectorOf(cluster);
-    if (s < g_.firstSector || s + spc_ - 1 > g_.lastSector) return false;
-    for (std::int64_t i = 0; i < spc_; ++i)
-      if (claims_.isSectorUsed(s + i)) return false;
-    return true;
-  }
-
-  // Reads `count` sectors from `sector` into the buffer.
-  bool piece(std::int64_t sector, std::int64_t count) {
-    const std::size_t n = static_cast<std::size_t>(count) * g_.bytesPerSector;
-    if (n > buffer_.size()) return false;
-    return reader_.read(sector * g_.bytesPerSector, std::span(buffer_.data(), n));
-  }
-
   std::optional<std::int64_t> nextCandidate(Frame& f) const {
     const std::int64_t nearEnd = f.last + limits_.nearClusters;
     const std::int64_t farEnd = f.last + limits_.windowClusters;
@@ -253,42 +209,7 @@ class Search {
     }
   }
 
-  bool outOfBounds() const {
-    if (work_.clustersTried >= limits_.maxClustersTried) return true;
-    if ((work_.clustersTried & 63) != 0) return false;
-    return std::chrono::steady_clock::now() - began_ > limits_.maxTime;
-  }
-
-  std::optional<FragmentAssembly> giveUp() {
-    work_.gaveUp = true;
-    return std::nullopt;
-  }
-
-  std::optional<FragmentAssembly> assembly() const {
-    FragmentAssembly a;
-    a.clusters = static_cast<std::int64_t>(chosen_.size());
-    for (std::size_t i = 0; i < chosen_.size(); ++i) {
-      const std::int64_t from = i == 0 ? start_ : firstSectorOf(chosen_[i]);
-      for (std::int64_t s = from; s < firstSectorOf(chosen_[i]) + spc_; ++s) a.sectors.push_back(s);
-    }
-    return a;
-  }
-
-  const UsedSectorMap& claims_;
-  CarveReader& reader_;
-  GapSearchGeometry g_;
-  std::int64_t start_;
-  FragmentCheck& check_;
-  const GapSearchLimits& limits_;
-  GapSearchWork& work_;
-  std::int64_t spc_;
-  std::vector<std::uint8_t> buffer_;
-  std::chrono::steady_clock::time_point began_;
-  std::int64_t startCluster_ = 0;
-  std::int64_t firstBytes_ = 0;
   std::size_t deepest_ = 1;
-  std::vector<std::int64_t> chosen_;
-  std::unordered_set<std::int64_t> taken_;
   std::vector<Frame> frames_;
 };
 
@@ -308,6 +229,16 @@ std::optional<FragmentAssembly> searchFragments(const UsedSectorMap& claims, Car
   gTotals.clustersTried += work.clustersTried;
   gTotals.decodedBytes += work.decodedBytes;
   return found;
+}
+
+GapSearchGeometry searchGeometry(const CarveSettings& settings, const UsedSectorMap& claims) {
+  GapSearchGeometry geometry;
+  geometry.bytesPerSector = settings.bytesPerSector;
+  geometry.sectorsPerCluster = std::max<std::uint32_t>(1, settings.sectorsPerCluster);
+  geometry.clusterPhase = settings.clusterPhase;
+  geometry.firstSector = claims.firstSector();
+  geometry.lastSector = std::min(settings.scanEndSector, claims.sectorCount() - 1);
+  return geometry;
 }
 
 GapSearchTotals gapSearchTotals() { return gTotals; }

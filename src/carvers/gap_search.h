@@ -104,6 +104,9 @@ struct GapSearchGeometry {
   std::int64_t lastSector = 0;   // inclusive
 };
 
+// The geometry a carve searches in: its cluster size and phase, within the scan range.
+[[nodiscard]] GapSearchGeometry searchGeometry(const CarveSettings& settings, const UsedSectorMap& claims);
+
 // Searches for the file that begins at startSector, among clusters whose sectors are all
 // free in `claims`. The check has been given nothing yet. Returns the assembly when the
 // check said Complete; nullopt when the search ran out of candidates or of its bounds.

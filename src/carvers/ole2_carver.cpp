@@ -129,12 +129,7 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
 void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
   const CarveSettings settings = ctx.settings.current(startOffset);
   if (settings.bytesPerSector == 0) return;
-  GapSearchGeometry geometry;
-  geometry.bytesPerSector = settings.bytesPerSector;
-  geometry.sectorsPerCluster = std::max<std::uint32_t>(1, settings.sectorsPerCluster);
-  geometry.clusterPhase = settings.clusterPhase;
-  geometry.firstSector = ctx.claims.firstSector();
-  geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
+  const GapSearchGeometry geometry = searchGeometry(settings, ctx.claims);
   const std::int64_t startSector = startOffset / settings.bytesPerSector;
   GapSearchLimits limits;
   cfb::CompoundFragmentCheck check;

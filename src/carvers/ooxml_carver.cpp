@@ -99,12 +99,7 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
                                               GapSearchWork& work) {
   const CarveSettings settings = ctx.settings.current(startOffset);
   if (settings.bytesPerSector == 0) return std::nullopt;
-  GapSearchGeometry geometry;
-  geometry.bytesPerSector = settings.bytesPerSector;
-  geometry.sectorsPerCluster = std::max<std::uint32_t>(1, settings.sectorsPerCluster);
-  geometry.clusterPhase = settings.clusterPhase;
-  geometry.firstSector = ctx.claims.firstSector();
-  geometry.lastSector = std::min(settings.scanEndSector, ctx.claims.sectorCount() - 1);
+  const GapSearchGeometry geometry = searchGeometry(settings, ctx.claims);
   return searchFragments(ctx.claims, ctx.reader, geometry, startOffset / settings.bytesPerSector, check,
                          packageSearchLimits(), work);
 }
