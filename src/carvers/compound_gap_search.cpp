@@ -139,7 +139,7 @@ CompoundFragmentCheck::CompoundFragmentCheck() : st_(std::make_unique<State>()) 
 CompoundFragmentCheck::~CompoundFragmentCheck() = default;
 
 void CompoundFragmentCheck::hint(std::uint32_t sector, Bytes bytes) {
-  if (hints_.size() <= sector) hints_.resize(static_cast<std::size_t>(sector) + 1);
+  if (bytes.empty()) return;
   hints_[sector].assign(bytes.begin(), bytes.end());
 }
 
@@ -204,10 +204,16 @@ FragmentVerdict CompoundFragmentCheck::broken(std::int64_t offset) {
   return FragmentVerdict::Broken;
 }
 
+std::optional<Bytes> CompoundFragmentCheck::hintFor(std::uint32_t n) const {
+  const auto hint = hints_.find(n);
+  if (hint == hints_.end() || std::ssize(hint->second) != st_->layout->header.sectorBytes) return std::nullopt;
+  return Bytes(hint->second);
+}
+
 std::optional<Bytes> CompoundFragmentCheck::sectorBytes(std::uint32_t n) const {
   const Header& h = st_->layout->header;
   if (h.sectorEnd(n) <= st_->size) return Bytes(file_.data() + h.sectorOffset(n), static_cast<std::size_t>(h.sectorBytes));
-  if (n < hints_.size() && !hints_[n].empty()) return Bytes(hints_[n]);
+  if (const std::optional<Bytes> hint = hintFor(n)) return hint;
   return std::nullopt;
 }
 
@@ -246,8 +252,8 @@ bool CompoundFragmentCheck::checkSector(std::uint32_t n) {
   const Header& h = l.header;
   const Bytes s(file_.data() + h.sectorOffset(n), static_cast<std::size_t>(h.sectorBytes));
   if (l.fatKnown && static_cast<std::int64_t>(n) >= l.sectorCount) return true;  // past the file: slack
-  if (n < hints_.size() && !hints_[n].empty()) {
-    if (!std::equal(s.begin(), s.end(), hints_[n].begin())) return false;
+  if (const std::optional<Bytes> hint = hintFor(n)) {
+    if (!std::equal(s.begin(), s.end(), hint->begin(), hint->end())) return false;
     confirm(h.sectorOffset(n), h.sectorBytes);
     return true;
   }

@@ -21,6 +21,7 @@
 // stream's end and the compound-file consistency checks pass.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -66,6 +67,7 @@ class CompoundFragmentCheck final : public FragmentCheck {
   [[nodiscard]] bool runWalks();
   [[nodiscard]] FragmentVerdict finish();
   [[nodiscard]] std::optional<Bytes> sectorBytes(std::uint32_t n) const;
+  [[nodiscard]] std::optional<Bytes> hintFor(std::uint32_t n) const;
   void confirm(std::int64_t offset, std::int64_t n);
   [[nodiscard]] std::int64_t blameAt(std::int64_t offset) const;
   [[nodiscard]] FragmentVerdict broken(std::int64_t offset);
@@ -75,7 +77,9 @@ class CompoundFragmentCheck final : public FragmentCheck {
   }
 
   std::vector<std::uint8_t> file_;
-  std::vector<std::vector<std::uint8_t>> hints_;  // by compound sector, empty when none
+  // Sectors located ahead of the walk, by compound sector number. Sparse: the number comes
+  // from the file and may be anything up to 2^32.
+  std::map<std::uint32_t, std::vector<std::uint8_t>> hints_;
   std::unique_ptr<State> st_;
   std::vector<std::unique_ptr<State>> slots_;
   std::int64_t blame_ = 0;

@@ -96,6 +96,12 @@ TEST(CompoundFragmentCheck, HintedFatAndDirectoryLetTheFirstClustersBeChecked) {
   CompoundFragmentCheck rightHints;
   for (std::uint32_t s : {fat, cf->header.firstDirectorySector}) rightHints.hint(s, sector(s));
   EXPECT_EQ(feed(rightHints, file).first, FragmentVerdict::Complete);
+  // Sector numbers come from the file: a hint far past any file, or one of the wrong
+  // length, costs nothing and changes nothing.
+  CompoundFragmentCheck farHints;
+  farHints.hint(0xFFFFFFF0u, sector(fat));
+  farHints.hint(fat, sector(fat).first(100));
+  EXPECT_EQ(feed(farHints, file).first, FragmentVerdict::Complete);
   // A hint that does not match what is taken at its place refuses the file.
   CompoundFragmentCheck wrongHint;
   Bytes8 other(sector(fat).begin(), sector(fat).end());
