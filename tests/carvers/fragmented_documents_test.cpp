@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -236,6 +237,49 @@ TEST_F(FragmentedDocuments, PackagesComeBackWholeAndPicturesKeepToTheirClusters)
     EXPECT_GE((o.identical - o.ooxmlIdentical) * 100, (o.documents - o.ooxml) * 90);
     EXPECT_GE(o.identical * 100, o.documents * 90);
   }
+}
+
+// A package whose later clusters are lost cannot be assembled: the search gives up within
+// the bounds the package carver is given, and with the usual bounds again once restored.
+TEST(FragmentSearchBounds, PackageCarverSearchesWithinTheBoundsSet) {
+  const fs::path path = fs::path(VELLUMARK_TEST_DATA_DIR) / "corpus" / "60329.docx";
+  test::FragmentedImage img(7);
+  img.junk(2);
+  img.cutByJunk(LayoutFile{"60329.docx", test::readFileBytes(path), true}, 3);
+  img.junk(2);
+  Bytes8 bytes = img.bytes();
+  // The document's last clusters are overwritten: nothing ends its central directory.
+  const std::uint64_t last = img.files().front().clusters.back();
+  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>((last - 2) * test::kLayoutClusterBytes), 3 * test::kLayoutClusterBytes, 0x5A);
+
+  const auto clustersTried = [&](std::int64_t limit) {
+    test::TempDir out;
+    ScanState state;
+    openScanSource(state, std::make_unique<MemorySource>(bytes, 512, SourceKind::Volume), "image");
+    state.geometry.sectorsPerCluster = static_cast<std::uint32_t>(test::kLayoutClusterBytes / 512);
+    test::RecordingFrontEnd frontEnd;
+    ScanRequest request;
+    request.outputFolder = out.path().string();
+    request.endSector = state.geometry.lastSector;
+    request.folderOnSource = [](const std::string&) { return false; };
+    request.clusterSizeChosen = true;
+    resetGapSearchTotals();
+    EXPECT_EQ(runScan(state, frontEnd, request).refusal, ScanRefusal::None);
+    const GapSearchTotals t = gapSearchTotals();
+    EXPECT_GE(t.searches, 1);
+    EXPECT_EQ(t.found, 0);
+    if (limit > 0) {
+      EXPECT_LE(t.clustersTried, t.searches * (limit + 1));
+    }
+    return t.clustersTried;
+  };
+  const GapSearchLimits usual = packageSearchLimits();
+  GapSearchLimits lowered = usual;
+  lowered.maxClustersTried = 5;
+  setPackageSearchLimits(lowered);
+  const std::int64_t few = clustersTried(lowered.maxClustersTried);
+  setPackageSearchLimits(usual);
+  EXPECT_GT(clustersTried(0), few);
 }
 
 }  // namespace
