@@ -41,7 +41,7 @@ using namespace vellumark;
 constexpr std::size_t kMaxImageBytes = 1 << 20;
 
 const fuzz::OutputFolder kOutput("carvers");
-[[maybe_unused]] const bool kLowered = fuzz::lowerPackageSearchLimits();
+[[maybe_unused]] const bool kLowered = fuzz::lowerSearchLimits();
 
 struct Options {
   bool confirmedPass = false;

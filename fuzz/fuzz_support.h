@@ -48,13 +48,17 @@ inline void openForCarving(ScanState& state, std::vector<std::uint8_t> image, st
 }
 
 // Fragment searches bounded to a few hundred milliseconds even under the sanitizers: an input
-// whose package cannot be assembled tries 300 clusters, not 20,000 (every
+// whose package or compound file cannot be assembled tries 300 clusters, not 20,000 (every
 // branch of the search is met within that; the time bound stays a safety net only).
-inline bool lowerPackageSearchLimits() {
+inline bool lowerSearchLimits() {
   GapSearchLimits limits = defaultPackageSearchLimits();
   limits.maxClustersTried = 300;
   limits.maxTime = std::chrono::milliseconds(500);
   setPackageSearchLimits(limits);
+  GapSearchLimits compound;
+  compound.maxClustersTried = 300;
+  compound.maxTime = std::chrono::milliseconds(500);
+  setCompoundSearchLimits(compound);
   return true;
 }
 

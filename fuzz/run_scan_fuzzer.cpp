@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kMaxImageBytes = 1 << 20;
 
 const vellumark::fuzz::OutputFolder kOutput("run_scan");
-[[maybe_unused]] const bool kLowered = vellumark::fuzz::lowerPackageSearchLimits();
+[[maybe_unused]] const bool kLowered = vellumark::fuzz::lowerSearchLimits();
 
 }  // namespace
 

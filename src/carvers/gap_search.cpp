@@ -22,6 +22,7 @@ GapSearchLimits defaultPackageLimits() {
 }
 
 GapSearchLimits gPackageLimits = defaultPackageLimits();
+GapSearchLimits gCompoundLimits;
 
 // Where the next candidate comes from: just after the last cluster taken, then the free
 // clusters left behind between the start and the last one, then the rest of the window.
@@ -247,5 +248,7 @@ void resetGapSearchTotals() { gTotals = {}; }
 const GapSearchLimits& packageSearchLimits() { return gPackageLimits; }
 void setPackageSearchLimits(const GapSearchLimits& limits) { gPackageLimits = limits; }
 GapSearchLimits defaultPackageSearchLimits() { return defaultPackageLimits(); }
+const GapSearchLimits& compoundSearchLimits() { return gCompoundLimits; }
+void setCompoundSearchLimits(const GapSearchLimits& limits) { gCompoundLimits = limits; }
 
 }  // namespace vellumark

@@ -133,5 +133,8 @@ void resetGapSearchTotals();
 [[nodiscard]] const GapSearchLimits& packageSearchLimits();
 void setPackageSearchLimits(const GapSearchLimits& limits);
 [[nodiscard]] GapSearchLimits defaultPackageSearchLimits();
+// The same for the compound-file carver, whose defaults are GapSearchLimits{}.
+[[nodiscard]] const GapSearchLimits& compoundSearchLimits();
+void setCompoundSearchLimits(const GapSearchLimits& limits);
 
 }  // namespace vellumark

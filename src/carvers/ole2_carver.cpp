@@ -131,7 +131,7 @@ void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
   if (settings.bytesPerSector == 0) return;
   const GapSearchGeometry geometry = searchGeometry(settings, ctx.claims);
   const std::int64_t startSector = startOffset / settings.bytesPerSector;
-  GapSearchLimits limits;
+  GapSearchLimits limits = compoundSearchLimits();
   cfb::CompoundFragmentCheck check;
   std::optional<FragmentAssembly> found;
   GapSearchWork work;
