@@ -6,6 +6,8 @@
 #include <array>
 #include <string_view>
 
+#include "scan/type_codes.h"
+
 namespace vellumark::cfb {
 
 namespace {
@@ -819,11 +821,33 @@ bool clusterFree(const UsedSectorMap& claims, const GapSearchGeometry& g, std::i
   return true;
 }
 
+// Whether some 512 bytes of the cluster could belong to a FAT sector of any file the search
+// takes on (at most 109 FAT sectors of up to 4096 bytes): every entry one of the special
+// values a FAT holds, or a link below the sectors such a FAT can describe. Noise fails at
+// its first entry. Nothing that looksLikeFatSector() accepts fails here.
+bool mayHoldFatSector(Bytes cluster) {
+  constexpr auto kMostLinks = static_cast<std::uint32_t>(1024 * ole2::kHeaderDifatEntries);
+  for (std::size_t slot = 0; slot + 512 <= cluster.size(); slot += 512) {
+    bool fine = true;
+    for (std::size_t i = slot; fine && i < slot + 512; i += 4) {
+      const std::uint32_t v = le32(cluster, i);
+      fine = v < kMostLinks || v >= ole2::kFatSectorMark;
+    }
+    if (fine) return true;
+  }
+  return false;
+}
+
+// Clusters of no FAT's shape, remembered for the candidates after this one: headers of
+// noise one after another would each look through the same clusters ahead.
+constexpr std::uint8_t kNoFatTag = 0x80 | kTypeOle2;
+
 // Fills in the bytes of every wanted sector: from the first piece, or from the nearest free
-// cluster ahead whose bytes at the sector's place pass `shape`.
+// cluster ahead whose bytes at the sector's place pass `shape`. With `memory`, clusters
+// that cannot hold a FAT sector are passed over without reading them again.
 template <typename Shape>
 void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, std::int64_t sectorBytes, const UsedSectorMap& claims,
-            CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape) {
+            CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape, CarveMemory* memory = nullptr) {
   std::size_t open = 0;
   std::int64_t furthest = 0;
   for (Wanted& w : wanted) {
@@ -837,10 +861,34 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
   }
   const std::int64_t limit = std::min(maxClusters, 4 * furthest + 64);
   std::vector<std::uint8_t> cluster(static_cast<std::size_t>(p.clusterBytes));
-  for (std::int64_t c = p.firstCluster + 1; open > 0 && c <= p.firstCluster + limit; ++c) {
+  // A run of clusters known to hold no FAT sector, from runStart up to c: remembered by its
+  // first cluster with its length, so that a later look jumps over it in one step.
+  std::int64_t runStart = -1;
+  auto endRun = [&](std::int64_t c) {
+    if (memory != nullptr && runStart >= 0 && c > runStart)
+      memory->remember(kNoFatTag, (runStart * p.spc + g.clusterPhase) * g.bytesPerSector, CarveMemory::Failure{0, c - runStart});
+    runStart = -1;
+  };
+  std::int64_t c = p.firstCluster + 1;
+  for (; open > 0 && c <= p.firstCluster + limit; ++c) {
     const std::int64_t first = c * p.spc + g.clusterPhase;
-    if (!clusterFree(claims, g, first, p.spc)) continue;
-    if (!reader.read(first * g.bytesPerSector, cluster)) continue;
+    const std::int64_t offset = first * g.bytesPerSector;
+    if (memory != nullptr) {
+      if (const std::optional<CarveMemory::Failure> known = memory->recall(kNoFatTag, offset); known && known->distance > 0) {
+        if (runStart < 0) runStart = c;
+        c += known->distance - 1;
+        continue;
+      }
+    }
+    if (!clusterFree(claims, g, first, p.spc) || !reader.read(offset, cluster)) {
+      endRun(c);
+      continue;
+    }
+    if (memory != nullptr && !mayHoldFatSector(cluster)) {
+      if (runStart < 0) runStart = c;
+      continue;
+    }
+    endRun(c);
     for (Wanted& w : wanted) {
       if (!w.bytes.empty()) continue;
       const Bytes s = Bytes(cluster).subspan(static_cast<std::size_t>(p.inCluster(sectorBytes * (std::int64_t{w.sector} + 1))),
@@ -850,12 +898,13 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
       --open;
     }
   }
+  endRun(c);
 }
 
 }  // namespace
 
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
-                           std::int64_t startSector, std::int64_t maxClusters) {
+                           std::int64_t startSector, std::int64_t maxClusters, CarveMemory* memory) {
   const Placement p(g, startSector);
   if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return 0;
   std::vector<std::uint8_t> first(static_cast<std::size_t>(p.firstPiece));
@@ -872,10 +921,10 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
   std::vector<Wanted> fat;
   for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
   locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
-         [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); });
+         [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory);
   Fat table;
   for (const Wanted& w : fat) {
-    if (w.bytes.empty()) return 0;
+    if (w.bytes.empty()) return -1;
     for (std::size_t i = 0; i + 4 <= w.bytes.size(); i += 4) table.entries.push_back(le32(w.bytes, i));
   }
   const std::int64_t length = describedLength(*h, table);

@@ -100,9 +100,13 @@ class CompoundFragmentCheck final : public FragmentCheck {
 // file's FAT sectors and then its directory sectors, each where it would lie inside a
 // cluster, by its shape; the nearest one found for each is hinted to the check. Reads each
 // cluster at most once, and no more than maxClusters of them. Returns the length the FAT
-// describes, 0 when the FAT was not found whole.
+// describes; -1 when the FAT was looked for and not found whole (the search would find it no
+// more than this look did); 0 when it could not be looked for (a header the search cannot
+// take, sectors that do not fit the clusters). With `memory`, what one call learnt of the
+// clusters ahead (that they hold no FAT sector) spares the calls after it their reads.
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader,
-                   const GapSearchGeometry& geometry, std::int64_t startSector, std::int64_t maxClusters);
+                   const GapSearchGeometry& geometry, std::int64_t startSector, std::int64_t maxClusters,
+                   CarveMemory* memory = nullptr);
 
 // After the search: whether the assembly may be trusted where no check looked. A cluster no
 // check looked into is taken only where the file runs on in the same step before and after

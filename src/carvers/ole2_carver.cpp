@@ -136,7 +136,11 @@ void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
   std::optional<FragmentAssembly> found;
   GapSearchWork work;
   try {
-    const std::int64_t length = cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters);
+    const std::int64_t length =
+        cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters, ctx.memory);
+    // No FAT among the clusters ahead, where even a file in pieces would keep it: nothing
+    // the search takes could be checked until the FAT, so a header of noise costs no search.
+    if (length < 0) return;
     // Where the FAT tells the length, no piece of the file lies further away than about
     // twice its length: a narrower window keeps the clusters tried at a dead end few.
     const std::int64_t clusterBytes = std::int64_t{geometry.bytesPerSector} * geometry.sectorsPerCluster;

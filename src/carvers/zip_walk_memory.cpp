@@ -49,9 +49,11 @@ WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& optio
       return WalkStop::End;
     const std::int64_t headerLength = static_cast<std::int64_t>(kLocalHeaderBytes) + le16(header, kLocalNameLengthOffset) +
                                       le16(header, kLocalExtraLengthOffset);
-    if (static_cast<std::int64_t>(compressed) > options.maxRecordBytes - headerLength) return WalkStop::End;
+    // A chain of plain headers that runs past the bounds ends the walk there whatever its
+    // data holds: said now, before the walk fetches (and holds) every byte up to them.
+    if (static_cast<std::int64_t>(compressed) > options.maxRecordBytes - headerLength) return WalkStop::RecordTooLong;
     end += headerLength + static_cast<std::int64_t>(compressed);
-    if (end > options.maxArchiveBytes) return WalkStop::End;
+    if (end > options.maxArchiveBytes) return WalkStop::RecordTooLong;
   }
   return WalkStop::End;
 }

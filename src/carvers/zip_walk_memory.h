@@ -24,7 +24,8 @@ namespace zip {
 // the local headers that follow from there (a few, as far as their sizes are plain): End
 // when the walk may go on (or the bytes cannot be looked at: the walk then finds out by
 // fetching), UnknownRecord when the bytes at one of those places are no ZIP record,
-// OutOfRange when one lies past the scan range. Just what the walk would meet there.
+// OutOfRange when one lies past the scan range, RecordTooLong when one of those headers
+// gives an entry past the record or archive bound. Just what the walk would meet there.
 [[nodiscard]] WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options);
 
 // One walk's use of the carve memory: the records it began are noted, and when it fails,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "carvers/recovered_output.h"
@@ -47,15 +48,36 @@ bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) 
 
 // A look far ahead of the carve (one sector, typically) is read on its own when the window
 // does not hold it: refilling the window there would cost 64 KiB for a few hundred bytes, and
-// the window would then be gone from where the carves go on reading.
+// the window would then be gone from where the carves go on reading. Its 4 KiB block is kept
+// instead, for the looks that follow.
 bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
   const ReadWindow& w = state_.readWindow;
   const auto size = static_cast<std::int64_t>(dest.size());
   if (w.valid && offset >= w.start && offset + size <= w.start + static_cast<std::int64_t>(w.length)) return read(offset, dest);
   const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
   if (!state_.isOpen() || offset < 0 || offset + size > limit) return false;
+  if (peekCached(offset, dest, limit)) return true;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
   return got && *got == dest.size();
+}
+
+// Serves a look from its 4 KiB block, read whole on a miss. False (and the caller reads the
+// bytes on their own) when they span two blocks or when the block is not wholly inside the
+// range and readable: a bad sector next to the ones looked at must not fail the look.
+bool ScanCarveServices::peekCached(std::int64_t offset, std::span<std::uint8_t> dest, std::int64_t limit) {
+  constexpr auto kBlock = static_cast<std::int64_t>(sizeof(PeekBlock::bytes));
+  const std::int64_t block = offset / kBlock;
+  const std::int64_t within = offset % kBlock;
+  if (within + static_cast<std::int64_t>(dest.size()) > kBlock || (block + 1) * kBlock > limit) return false;
+  PeekBlock& slot = peekBlocks_[static_cast<std::size_t>(block) % kPeekBlocks];
+  if (slot.block != block) {
+    slot.block = -1;
+    auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(block * kBlock), slot.bytes);
+    if (!got || *got != slot.bytes.size()) return false;
+    slot.block = block;
+  }
+  std::memcpy(dest.data(), slot.bytes.data() + within, dest.size());
+  return true;
 }
 
 namespace {

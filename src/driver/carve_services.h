@@ -3,6 +3,7 @@
 // map, reads through the read-ahead window, saving documents with the counters, progress
 // that knows which phase it reports, and the log of why candidates were turned down.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -99,8 +100,19 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] std::string damagedName(const std::string& path) const;
   void renameAfterTitle(RecoveredFile& file, const std::string& title);
 
+  // Looks ahead of the carves, by 4 KiB block: a walk that hops from record to record, and
+  // the lower candidates whose walks hop over the same records, are served from memory
+  // instead of one read of the source each. Blocks are slotted by their number.
+  struct PeekBlock {
+    std::int64_t block = -1;
+    std::array<std::uint8_t, 4096> bytes{};
+  };
+  static constexpr std::size_t kPeekBlocks = 32;
+  [[nodiscard]] bool peekCached(std::int64_t offset, std::span<std::uint8_t> dest, std::int64_t limit);
+
   ScanState& state_;
   FrontEnd& frontEnd_;
+  std::vector<PeekBlock> peekBlocks_ = std::vector<PeekBlock>(kPeekBlocks);
   CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;

@@ -13,6 +13,7 @@ bool UsedSectorMap::allocate(std::int64_t first, std::int64_t last) {
   const std::int64_t base = first & ~std::int64_t{7};
   try {
     bytes_.assign(static_cast<std::size_t>((last - base + 8) / 8), 0);
+    blockUsed_.assign(static_cast<std::size_t>((last - base) / kBlockSectors + 1), 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -24,6 +25,7 @@ bool UsedSectorMap::allocate(std::int64_t first, std::int64_t last) {
 
 void UsedSectorMap::release() {
   std::vector<std::uint8_t>().swap(bytes_);
+  std::vector<std::uint16_t>().swap(blockUsed_);
   first_ = base_ = end_ = 0;
 }
 
@@ -41,7 +43,12 @@ void UsedSectorMap::markSectorRun(std::int64_t count, std::int64_t s) {
   while (s < end && (s & 7) != 0) markSector(s++);
   if (end - s >= 8) {
     const std::int64_t whole = (end - s) / 8;
-    std::memset(bytes_.data() + index(s), 0xFF, static_cast<std::size_t>(whole));
+    std::uint8_t* const from = bytes_.data() + index(s);
+    for (std::int64_t i = 0; i < whole; ++i) {
+      const int added = 8 - std::popcount(from[i]);
+      if (added != 0) usedInBlock(s + 8 * i) = static_cast<std::uint16_t>(usedInBlock(s + 8 * i) + added);
+    }
+    std::memset(from, 0xFF, static_cast<std::size_t>(whole));
     s += whole * 8;
   }
   while (s < end) markSector(s++);
@@ -73,7 +80,22 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   while (s <= last && (s & 63) != (base_ & 63)) {
     if (step()) return s - 1;
   }
-  // Whole 64-sector words: skipped while they hold no more free sectors than are to be passed.
+  // Whole 64-sector words: skipped while they hold no more free sectors than are to be passed,
+  // up to a block's start; then whole blocks by their counts; then words again.
+  while (last - s >= 63 && (s - base_) % kBlockSectors != 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes_.data() + index(s), sizeof word);
+    const std::int64_t free = 64 - std::popcount(word);
+    if (free > skip) break;
+    skip -= free;
+    s += 64;
+  }
+  while (last - s >= kBlockSectors - 1 && (s - base_) % kBlockSectors == 0) {
+    const std::int64_t free = kBlockSectors - usedInBlock(s);
+    if (free > skip) break;
+    skip -= free;
+    s += kBlockSectors;
+  }
   while (last - s >= 63) {
     std::uint64_t word = 0;
     std::memcpy(&word, bytes_.data() + index(s), sizeof word);

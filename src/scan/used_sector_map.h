@@ -26,10 +26,14 @@ class UsedSectorMap {
   // Sectors outside the map are ignored by mark/clear and read as used by isSectorUsed,
   // so nothing ever steps outside the range or past the end of the source.
   void markSector(std::int64_t s) {
-    if (inRange(s)) byteOf(s) |= bitOf(s);
+    if (!inRange(s) || (byteOf(s) & bitOf(s)) != 0) return;
+    byteOf(s) |= bitOf(s);
+    ++usedInBlock(s);
   }
   void clearSector(std::int64_t s) {
-    if (inRange(s)) byteOf(s) &= static_cast<std::uint8_t>(~bitOf(s));
+    if (!inRange(s) || (byteOf(s) & bitOf(s)) == 0) return;
+    byteOf(s) &= static_cast<std::uint8_t>(~bitOf(s));
+    --usedInBlock(s);
   }
   [[nodiscard]] bool isSectorUsed(std::int64_t s) const {
     if (!inRange(s)) return true;
@@ -57,7 +61,13 @@ class UsedSectorMap {
   [[nodiscard]] std::size_t index(std::int64_t s) const { return static_cast<std::size_t>((s - base_) >> 3); }
   [[nodiscard]] std::uint8_t& byteOf(std::int64_t s) { return bytes_[index(s)]; }
   [[nodiscard]] static std::uint8_t bitOf(std::int64_t s) { return static_cast<std::uint8_t>(1u << (s & 7)); }
+  // Sectors are counted by blocks of kBlockSectors (from base_): a far free sector is found
+  // by whole blocks, a long stretch with nothing claimed passed in one step.
+  static constexpr std::int64_t kBlockSectors = 4096;
+  [[nodiscard]] std::uint16_t& usedInBlock(std::int64_t s) { return blockUsed_[static_cast<std::size_t>((s - base_) / kBlockSectors)]; }
+  [[nodiscard]] std::uint16_t usedInBlock(std::int64_t s) const { return blockUsed_[static_cast<std::size_t>((s - base_) / kBlockSectors)]; }
   std::vector<std::uint8_t> bytes_;
+  std::vector<std::uint16_t> blockUsed_;  // used sectors in each block
   std::int64_t first_ = 0;
   std::int64_t base_ = 0;  // first_ rounded down to a multiple of 8
   std::int64_t end_ = 0;   // one past the last sector

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
+
 #include "carvers/carver_framework.h"
 #include "scan/type_codes.h"
 #include "support/carve_setup.h"
@@ -82,6 +85,43 @@ TEST(CarveProgress, ReportsThePhaseItWasGiven) {
   ASSERT_FALSE(setup.frontEnd.reports.empty());
   EXPECT_EQ(setup.frontEnd.reports.back().phase, ScanPhase::FinalSweep);
   EXPECT_EQ(setup.frontEnd.reports.back().carveStartSector, 0);
+}
+
+// Looks ahead of the carves come from the source (through a block kept for the looks after
+// them): the right bytes wherever they lie, fewer reads for looks close together, a bad
+// sector next to the bytes looked at costs nothing, and nothing past the range is had.
+TEST(CarvePeeks, LooksAheadGetTheSourceBytesThroughKeptBlocks) {
+  TempDir out;
+  constexpr std::uint64_t kSectors = 1000;  // not a whole number of 4 KiB blocks
+  CarveSetup setup(countingImage(kSectors), 512, out.path());
+  setup.state.scanEndSector = kSectors - 1;
+  auto expected = [](std::int64_t offset) {
+    const std::int64_t s = offset / 512;
+    return static_cast<std::uint32_t>(s * 1000 + (offset % 512) / 4);
+  };
+  auto peek32 = [&](std::int64_t offset) -> std::optional<std::uint32_t> {
+    std::array<std::uint8_t, 4> b{};
+    if (!setup.services.peek(offset, b)) return std::nullopt;
+    return le32(Bytes(b), 0);
+  };
+  for (std::int64_t offset : {std::int64_t{400 * 512}, std::int64_t{400 * 512 + 8}, std::int64_t{401 * 512 + 100},
+                              std::int64_t{408 * 512}, std::int64_t{(400 + 32 * 8) * 512 + 12}, std::int64_t{400 * 512 + 4},
+                              std::int64_t{(kSectors - 1) * 512 + 508}})
+    EXPECT_EQ(peek32(offset), expected(offset)) << offset;
+  const std::size_t before = setup.source->readCalls();
+  for (std::int64_t i = 0; i < 8; ++i) EXPECT_EQ(peek32(600 * 512 + 512 * i), expected(600 * 512 + 512 * i));
+  EXPECT_LE(setup.source->readCalls() - before, 1u);
+  // A look spanning two blocks.
+  std::array<std::uint8_t, 8> across{};
+  ASSERT_TRUE(setup.services.peek(8 * 4096 - 4, across));
+  EXPECT_EQ(le32(Bytes(across), 4), expected(8 * 4096));
+  // A bad sector in the block, away from the bytes looked at.
+  setup.source->failReadsIn(801 * 512, 512);
+  EXPECT_EQ(peek32(800 * 512 + 16), expected(800 * 512 + 16));
+  EXPECT_FALSE(peek32(801 * 512 + 16).has_value());
+  EXPECT_FALSE(peek32(kSectors * 512).has_value());
+  setup.state.scanEndSector = 899;
+  EXPECT_FALSE(peek32(900 * 512).has_value());
 }
 
 }  // namespace

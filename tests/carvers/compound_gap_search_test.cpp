@@ -158,5 +158,66 @@ TEST(CompoundFragmentCheck, UncheckedClustersAreTrustedOnlyWhereTheStepHolds) {
   EXPECT_TRUE(trustworthy(check, assembly(gapChecked), g, 0, length));
 }
 
+// Headers one after another (noise, or a document's first cluster copied) each look ahead
+// for their FAT: what one look learnt of the clusters ahead spares the next its reads, and
+// never changes what any of them finds.
+TEST(CompoundFragmentCheck, StructureLooksShareWhatTheyLearntWithoutChangingWhatTheyFind) {
+  const Bytes8 file = corpusFile("44693.xls");
+  ASSERT_FALSE(file.empty());
+  constexpr std::int64_t kFileAt = 40;
+  Bytes8 image;
+  for (std::uint32_t c = 0; c < kFileAt; ++c) {
+    const Bytes8 j = junk(100 + c);
+    image.insert(image.end(), j.begin(), j.end());
+  }
+  image.insert(image.end(), file.begin(), file.end());
+  image.resize((image.size() + kCluster - 1) / kCluster * kCluster + 8 * kCluster, 0x5A);
+  // Clusters 20..24 begin with the workbook's header, 10..14 with one whose FAT lies far ahead.
+  for (std::size_t c = 20; c < 25; ++c) std::copy(file.begin(), file.begin() + kCluster, image.begin() + c * kCluster);
+  for (std::size_t c = 10; c < 15; ++c) {
+    std::copy(file.begin(), file.begin() + 512, image.begin() + c * kCluster);
+    image[c * kCluster + 0x4C + 1] = 0x40;  // the first FAT sector some 8 MiB ahead
+  }
+  const auto lastSector = static_cast<std::int64_t>(image.size() / 512) - 1;
+  UsedSectorMap claims;
+  ASSERT_TRUE(claims.allocate(lastSector));
+  struct Reader final : CarveReader {
+    const Bytes8& image;
+    int reads = 0;
+    explicit Reader(const Bytes8& i) : image(i) {}
+    bool read(std::int64_t offset, std::span<std::uint8_t> dest) override {
+      ++reads;
+      if (offset < 0 || offset + std::ssize(dest) > std::ssize(image)) return false;
+      std::copy_n(image.begin() + offset, dest.size(), dest.begin());
+      return true;
+    }
+  };
+  GapSearchGeometry g;
+  g.sectorsPerCluster = 8;
+  g.lastSector = lastSector;
+  const std::optional<CompoundFile> cf = openCompoundFile(file);
+  ASSERT_TRUE(cf);
+  CarveMemory memory;
+  Reader alone(image), shared(image);
+  for (std::int64_t c = kFileAt; c >= 0; --c) {
+    SCOPED_TRACE(c);
+    CompoundFragmentCheck a, b;
+    const std::int64_t expected = hintStructure(a, claims, alone, g, 8 * c, 4096);
+    EXPECT_EQ(hintStructure(b, claims, shared, g, 8 * c, 4096, &memory), expected);
+    if (c == kFileAt || (c >= 20 && c < 25)) {
+      EXPECT_GT(expected, 0);
+    }
+    if (c >= 10 && c < 15) {
+      EXPECT_EQ(expected, -1);
+    }
+  }
+  EXPECT_GT(memory.size(), 0u);
+  EXPECT_LT(shared.reads * 2, alone.reads);
+  // The workbook, hinted through the shared memory, is still checked whole.
+  CompoundFragmentCheck check;
+  ASSERT_GT(hintStructure(check, claims, shared, g, 8 * kFileAt, 4096, &memory), 0);
+  EXPECT_EQ(feed(check, file).first, FragmentVerdict::Complete);
+}
+
 }  // namespace
 }  // namespace vellumark::cfb

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 
 namespace vellumark {
 namespace {
@@ -170,6 +172,38 @@ TEST(UsedSectorMapTest, AMapOverARangeHoldsOnlyTheRange) {
   EXPECT_EQ(map.nextFreeSector(kFirst, INT64_MAX), -1);
   map.clearSector(kFirst + 99);
   EXPECT_EQ(map.nextFreeSector(kFirst, INT64_MAX), kFirst + 99);
+}
+
+// The far free sector, counted by words and blocks, is the one stepping sector by sector
+// finds, whatever was marked, marked twice, cleared or marked in runs, in a map that begins
+// off any boundary.
+TEST(UsedSectorMapTest, FarFreeSectorsAgreeWithSteppingAfterMarksAndClears) {
+  std::mt19937 random(7);
+  UsedSectorMap map;
+  ASSERT_TRUE(map.allocate(1003, 40'000));
+  auto stepping = [&](std::int64_t from, std::int64_t skip, std::int64_t last) -> std::int64_t {
+    for (std::int64_t s = std::max<std::int64_t>(from, 1003); s <= std::min<std::int64_t>(last, 40'000); ++s)
+      if (!map.isSectorUsed(s) && skip-- == 0) return s;
+    return -1;
+  };
+  for (int round = 0; round < 40; ++round) {
+    for (int i = 0; i < 30; ++i) {
+      const std::int64_t s = 900 + static_cast<std::int64_t>(random() % 39'200);
+      switch (random() % 4) {
+        case 0: map.markSector(s); break;
+        case 1: map.clearSector(s); break;
+        case 2: map.markSectorRun(static_cast<std::int64_t>(random() % 9000), s); break;
+        default:
+          for (std::int64_t k = s; k < s + 5000; ++k) map.clearSector(k);
+      }
+    }
+    for (int q = 0; q < 20; ++q) {
+      const std::int64_t from = 1000 + static_cast<std::int64_t>(random() % 39'000);
+      const std::int64_t skip = static_cast<std::int64_t>(random() % 30'000);
+      const std::int64_t last = from + static_cast<std::int64_t>(random() % 40'000);
+      EXPECT_EQ(map.freeSectorAfter(from, skip, last), stepping(from, skip, last)) << from << " " << skip << " " << last;
+    }
+  }
 }
 
 }  // namespace
