@@ -23,6 +23,7 @@
 #include "cli/commands.h"
 #include "cli/terminal_front_end.h"
 #include "carvers/document_properties.h"
+#include "carvers/gap_search.h"
 #include "platform/interrupt_signal.h"
 #include "platform/program_folder.h"
 #include "scan/display_timer.h"
@@ -242,6 +243,14 @@ void printRejections(const ScanSummary& s) {
         << "\n";
 }
 
+// The work of the fragment searches, for judging what fragmented documents cost.
+void printFragmentSearchWork() {
+  const GapSearchTotals t = gapSearchTotals();
+  if (t.searches == 0) return;
+  std::cerr << "vellumark-cli: fragment search: " << t.searches << " document(s) searched, " << t.found
+            << " found, " << t.clustersTried << " cluster(s) tried, " << t.decodedBytes << " byte(s) decoded\n";
+}
+
 std::string mebibytes(double bytes) {
   char buf[48];
   std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / (1024.0 * 1024.0));
@@ -458,7 +467,10 @@ int runRescue(const RescueOptions& o) {
   if (summary.saveFailures > 0)
     frontEnd.warn(std::to_string(summary.saveFailures) + " file(s) could not be saved");
 
-  if (o.verbose) printRejections(summary);
+  if (o.verbose) {
+    printRejections(summary);
+    printFragmentSearchWork();
+  }
   if (o.json)
     printJson(state, request, summary, outcome);
   else
