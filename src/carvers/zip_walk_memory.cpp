@@ -1,5 +1,6 @@
 #include "carvers/zip_walk_memory.h"
 
+#include <algorithm>
 #include <array>
 
 #include "carvers/carve_memory.h"
@@ -71,8 +72,14 @@ std::optional<WalkStop> WalkMemory::recall(std::int64_t pos, std::int64_t& stopp
   if (source < 0) return std::nullopt;
   starts_.push_back(Start{pos, source});
   const std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
-  // Further from the start than the walk that failed, the archive could grow too long first.
-  if (!known || pos + known->distance > maxArchiveBytes_) return std::nullopt;
+  if (!known) return std::nullopt;
+  // The walk that failed went on over these records past where this walk's archive grows too
+  // long: this one stops on that bound first. (Walking the records again to find out would
+  // make every lower candidate of a long chain read up to the bound.)
+  if (pos + known->distance > maxArchiveBytes_) {
+    stoppedAt = std::max(pos, maxArchiveBytes_);
+    return WalkStop::RecordTooLong;
+  }
   stoppedAt = pos + known->distance;
   return static_cast<WalkStop>(known->stop);
 }
