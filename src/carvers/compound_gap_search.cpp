@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <string_view>
 
 #include "scan/type_codes.h"
@@ -125,6 +126,43 @@ struct CompoundFragmentCheck::Walk {
   std::size_t item = 0;
 };
 
+// One bit per unit of the file. The search asks for the last confirmed unit below a failure
+// after every cluster it tries, so that question is answered a word at a time.
+class UnitBits {
+ public:
+  void set(std::int64_t from, std::int64_t to) {  // units [from, to)
+    for (std::int64_t u = std::max<std::int64_t>(from, 0); u < to; ++u) {
+      const auto w = static_cast<std::size_t>(u / 64);
+      if (w >= words_.size()) words_.resize(w + 1, 0);
+      words_[w] |= std::uint64_t{1} << (u % 64);
+    }
+  }
+  [[nodiscard]] bool any(std::int64_t from, std::int64_t to) const {
+    for (std::int64_t u = std::max<std::int64_t>(from, 0); u < to; ++u) {
+      const auto w = static_cast<std::size_t>(u / 64);
+      if (w >= words_.size()) return false;
+      if (words_[w] >> (u % 64) & 1) return true;
+    }
+    return false;
+  }
+  // The highest set unit below `u`, or -1.
+  [[nodiscard]] std::int64_t lastBelow(std::int64_t u) const {
+    if (u <= 0 || words_.empty()) return -1;
+    const std::int64_t top = std::min<std::int64_t>(u, static_cast<std::int64_t>(words_.size()) * 64);
+    auto w = static_cast<std::size_t>((top - 1) / 64);
+    const int bitsInTop = static_cast<int>((top - 1) % 64) + 1;
+    std::uint64_t word = words_[w] & (bitsInTop == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bitsInTop) - 1);
+    while (true) {
+      if (word != 0) return static_cast<std::int64_t>(w) * 64 + 63 - std::countl_zero(word);
+      if (w == 0) return -1;
+      word = words_[--w];
+    }
+  }
+
+ private:
+  std::vector<std::uint64_t> words_;
+};
+
 struct CompoundFragmentCheck::State {
   std::int64_t size = 0;
   std::int64_t firstPiece = 0;
@@ -132,7 +170,7 @@ struct CompoundFragmentCheck::State {
   std::uint32_t nextSector = 0;  // compound sectors below it were looked at
   std::shared_ptr<const Layout> layout;
   std::vector<Walk> walks;
-  std::vector<bool> confirmed;   // per 512 bytes of the file
+  UnitBits confirmed;            // per 512 bytes of the file
   std::uint64_t decoded = 0;
   bool done = false;
 };
@@ -153,9 +191,7 @@ Bytes CompoundFragmentCheck::document() const {
 }
 
 bool CompoundFragmentCheck::confirmed(std::int64_t offset, std::int64_t n) const {
-  for (std::int64_t u = offset / kUnit; u * kUnit < offset + n; ++u)
-    if (u >= 0 && static_cast<std::size_t>(u) < st_->confirmed.size() && st_->confirmed[static_cast<std::size_t>(u)]) return true;
-  return false;
+  return st_->confirmed.any(offset / kUnit, (offset + n + kUnit - 1) / kUnit);
 }
 
 void CompoundFragmentCheck::save(std::size_t slot) {
@@ -177,11 +213,7 @@ void CompoundFragmentCheck::forget(std::size_t slot) {
 }
 
 void CompoundFragmentCheck::confirm(std::int64_t offset, std::int64_t n) {
-  std::vector<bool>& c = st_->confirmed;
-  for (std::int64_t u = offset / kUnit; u * kUnit < offset + n; ++u) {
-    if (static_cast<std::size_t>(u) >= c.size()) c.resize(static_cast<std::size_t>(u) + 1, false);
-    c[static_cast<std::size_t>(u)] = true;
-  }
+  st_->confirmed.set(offset / kUnit, (offset + n + kUnit - 1) / kUnit);
 }
 
 // A check failed at file offset `offset`: the fault lies there or in the stretch just
@@ -189,12 +221,7 @@ void CompoundFragmentCheck::confirm(std::int64_t offset, std::int64_t n) {
 // Wrong bytes may pass a check or two by chance, so the blame goes back to the start of the
 // piece taken in which that stretch begins.
 std::int64_t CompoundFragmentCheck::blameAt(std::int64_t offset) const {
-  std::int64_t u = offset / kUnit;
-  while (u > 0) {
-    const auto prev = static_cast<std::size_t>(u - 1);
-    if (prev < st_->confirmed.size() && st_->confirmed[prev]) break;
-    --u;
-  }
+  const std::int64_t u = st_->confirmed.lastBelow(offset / kUnit) + 1;
   const std::vector<std::int64_t>& starts = st_->takeStarts;
   const auto piece = std::upper_bound(starts.begin(), starts.end(), u * kUnit);
   const std::int64_t from = piece == starts.begin() ? 0 : *(piece - 1);

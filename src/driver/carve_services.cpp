@@ -69,6 +69,7 @@ bool ScanCarveServices::peekCached(std::int64_t offset, std::span<std::uint8_t> 
   const std::int64_t block = offset / kBlock;
   const std::int64_t within = offset % kBlock;
   if (within + static_cast<std::int64_t>(dest.size()) > kBlock || (block + 1) * kBlock > limit) return false;
+  if (!peekBlocks_) peekBlocks_.reset(new PeekBlock[kPeekBlocks]);
   PeekBlock& slot = peekBlocks_[static_cast<std::size_t>(block) % kPeekBlocks];
   if (slot.block != block) {
     slot.block = -1;

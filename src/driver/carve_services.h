@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,14 +106,14 @@ class ScanCarveServices final : public CarveSettingsSource,
   // instead of one read of the source each. Blocks are slotted by their number.
   struct PeekBlock {
     std::int64_t block = -1;
-    std::array<std::uint8_t, 4096> bytes{};
+    std::array<std::uint8_t, 4096> bytes;
   };
   static constexpr std::size_t kPeekBlocks = 32;
   [[nodiscard]] bool peekCached(std::int64_t offset, std::span<std::uint8_t> dest, std::int64_t limit);
 
   ScanState& state_;
   FrontEnd& frontEnd_;
-  std::vector<PeekBlock> peekBlocks_ = std::vector<PeekBlock>(kPeekBlocks);
+  std::unique_ptr<PeekBlock[]> peekBlocks_;  // made at the first look; its bytes are never read before filled
   CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;

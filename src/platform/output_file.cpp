@@ -201,14 +201,47 @@ std::string OutputBatch::temporaryPathOf(const std::string& finalPath) const {
   return {};
 }
 
+namespace {
+
+// The file systems that hold the files of a batch, each flushed once: one syncfs writes the
+// data of every file of the batch, where a flush per file would wait for the disk once per
+// file. A file system whose flush reports an error has its files flushed one by one, so that
+// the error is the file's own, or none.
+class BatchFlush {
+ public:
+  explicit BatchFlush(std::span<const int> fds) {
+    for (int fd : fds) {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0) continue;
+      const bool seen = std::any_of(flushed_.begin(), flushed_.end(), [&](const auto& f) { return f.first == st.st_dev; });
+      if (!seen) flushed_.emplace_back(st.st_dev, ::syncfs(fd) == 0);
+    }
+  }
+  // Whether the data of `fd` is on the disk now.
+  [[nodiscard]] bool holds(int fd) const {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    return std::any_of(flushed_.begin(), flushed_.end(), [&](const auto& f) { return f.first == st.st_dev && f.second; });
+  }
+
+ private:
+  std::vector<std::pair<dev_t, bool>> flushed_;
+};
+
+}  // namespace
+
 std::vector<OutputBatch::Outcome> OutputBatch::commit() {
   std::vector<Outcome> outcomes;
   outcomes.reserve(entries_.size());
   std::vector<std::string> folders;
+  std::vector<int> fds;
+  fds.reserve(entries_.size());
+  for (const Entry& e : entries_) fds.push_back(e.file.fd_);
+  const BatchFlush flush(fds);
   for (Entry& e : entries_) {
     PendingOutputFile& f = e.file;
     Outcome outcome{e.finalPath, e.finalPath, std::nullopt};
-    if (::fdatasync(f.fd_) != 0) {
+    if (!flush.holds(f.fd_) && ::fdatasync(f.fd_) != 0) {
       outcome.error = OsError{errno, "flush " + f.tempPath_};
     } else if (::close(std::exchange(f.fd_, -1)) != 0) {
       outcome.error = OsError{errno, "close " + f.tempPath_};

@@ -53,9 +53,9 @@ class PendingOutputFile {
 };
 
 // Files written under temporary names that take their final names together. Each file's data
-// is on disk before its rename, as with commitAs, but the flushes of a batch are started at
-// once and waited for together, and each folder is synced once per batch: saving many small
-// files is not a few disk round trips each. A crash leaves no partial file under a final
+// is on disk before its rename, as with commitAs, but their writeback starts as each is
+// added, the file system is flushed once for the whole batch, and each folder is synced once
+// per batch: saving many small files is not a few disk round trips each. A crash leaves no partial file under a final
 // name; the files of a batch not yet committed are hidden temporary files, removed when the
 // batch is destroyed uncommitted.
 class OutputBatch {
