@@ -82,28 +82,24 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   }
   // Whole 64-sector words: skipped while they hold no more free sectors than are to be passed,
   // up to a block's start; then whole blocks by their counts; then words again.
-  while (last - s >= 63 && (s - base_) % kBlockSectors != 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes_.data() + index(s), sizeof word);
-    const std::int64_t free = 64 - std::popcount(word);
-    if (free > skip) break;
-    skip -= free;
-    s += 64;
-  }
+  auto skipWords = [&](bool toBlockStart) {
+    while (last - s >= 63 && !(toBlockStart && (s - base_) % kBlockSectors == 0)) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes_.data() + index(s), sizeof word);
+      const std::int64_t free = 64 - std::popcount(word);
+      if (free > skip) return;
+      skip -= free;
+      s += 64;
+    }
+  };
+  skipWords(true);
   while (last - s >= kBlockSectors - 1 && (s - base_) % kBlockSectors == 0) {
     const std::int64_t free = kBlockSectors - usedInBlock(s);
     if (free > skip) break;
     skip -= free;
     s += kBlockSectors;
   }
-  while (last - s >= 63) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes_.data() + index(s), sizeof word);
-    const std::int64_t free = 64 - std::popcount(word);
-    if (free > skip) break;
-    skip -= free;
-    s += 64;
-  }
+  skipWords(false);
   while (s <= last) {
     if (step()) return s - 1;
   }
