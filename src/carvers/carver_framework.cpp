@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace vellumark {
 
@@ -16,6 +17,10 @@ constexpr std::uint32_t kMaxSectorBytes = 4096;
 // modest buffer is kept for the next; a large one is given back.
 constexpr std::size_t kLargestKeptBuffer = 8u << 20;
 thread_local platform::GrowableBuffer tSpareBuffer;
+
+// What readThrough reads at once, and where it reads it to.
+constexpr std::size_t kThroughChunkBytes = 256u << 10;
+thread_local std::vector<std::uint8_t> tThroughScratch;
 
 }  // namespace
 
@@ -115,6 +120,50 @@ bool Carve::fetchUpTo(std::int64_t target) {
     while (filled_ < target) {
       if (!claimNextFreeSector()) return false;
       if (!readNextSector()) return false;
+      reportProgress();
+    }
+  } catch (const std::bad_alloc&) {
+    reason_ = "not enough memory to assemble it";
+    troubled_ = true;
+    ctx_.reporter.outOfMemory(startSector_, target);
+    return false;
+  }
+  return true;
+}
+
+bool Carve::claimFollowingSector() {
+  if (claimed_.empty()) return false;
+  Run& last = claimed_.back();
+  const std::int64_t sector = last.first + last.count;
+  if (sector > settings_.scanEndSector || ctx_.claims.isSectorUsed(sector)) return false;
+  ctx_.claims.markSector(sector);
+  ++last.count;
+  return true;
+}
+
+bool Carve::readThrough(std::int64_t target) {
+  if (!started_) return false;
+  const std::int64_t bps = bytesPerSector_;
+  // Contiguous free sectors are read together, into a scratch buffer the carve never keeps.
+  std::vector<std::uint8_t>& scratch = tThroughScratch;
+  if (scratch.size() < kThroughChunkBytes) scratch.resize(kThroughChunkBytes);
+  const std::int64_t perChunk = static_cast<std::int64_t>(kThroughChunkBytes) / bps;
+  try {
+    while (filled_ < target) {
+      if (!claimNextFreeSector()) return false;
+      const std::int64_t wanted = std::min(perChunk, (target - filled_ + bps - 1) / bps);
+      std::int64_t count = 1;
+      while (count < wanted && claimFollowingSector()) ++count;
+      const std::int64_t from = readOffset_;
+      if (!ctx_.reader.read(from, std::span(scratch.data(), static_cast<std::size_t>(count * bps)))) {
+        // Sector by sector, so that the one that fails is the one reported.
+        for (std::int64_t i = 0; i < count; ++i) {
+          readOffset_ = from + i * bps;
+          if (!readSectorAt(std::span(scratch.data(), bytesPerSector_))) return false;
+        }
+      }
+      readOffset_ = from + count * bps;
+      filled_ += count * bps;
       reportProgress();
     }
   } catch (const std::bad_alloc&) {

@@ -1,6 +1,7 @@
 #include "carvers/compound_file.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vellumark::cfb {
 
@@ -32,18 +33,34 @@ std::vector<std::uint32_t> entriesOf(const std::vector<std::uint8_t>& table) {
   return out;
 }
 
-// FAT and DIFAT sectors met so far: each may be listed once.
+// FAT and DIFAT sectors met so far: each may be listed once. Most headers list a handful,
+// so the first few are kept in a list; a map of every sector up to the limit is made only
+// for a file that lists more.
 class SeenSet {
  public:
-  explicit SeenSet(std::int64_t limit) : seen_(static_cast<std::size_t>(limit + 1), false) {}
+  explicit SeenSet(std::int64_t limit) : limit_(limit) {}
   // False when n is beyond the limit or was seen before.
   bool add(std::uint32_t n) {
-    if (n >= seen_.size() || seen_[n]) return false;
+    if (static_cast<std::int64_t>(n) > limit_) return false;
+    if (seen_.empty()) {
+      const auto listed = few_.begin() + static_cast<std::ptrdiff_t>(fewCount_);
+      if (std::find(few_.begin(), listed, n) != listed) return false;
+      if (fewCount_ < few_.size()) {
+        few_[fewCount_++] = n;
+        return true;
+      }
+      seen_.assign(static_cast<std::size_t>(limit_ + 1), false);
+      for (const std::uint32_t s : few_) seen_[s] = true;
+    }
+    if (seen_[n]) return false;
     seen_[n] = true;
     return true;
   }
 
  private:
+  std::int64_t limit_;
+  std::array<std::uint32_t, 32> few_{};
+  std::size_t fewCount_ = 0;
   std::vector<bool> seen_;
 };
 

@@ -82,6 +82,8 @@ bool LookaheadSupply::extendTo(std::int64_t length) {
   return true;
 }
 
-bool LookaheadSupply::settle() { return carve_.fetchUpTo(furthest_); }
+bool LookaheadSupply::settle(std::int64_t keep) {
+  return carve_.fetchUpTo(std::min(keep, furthest_)) && carve_.readThrough(furthest_);
+}
 
 }  // namespace vellumark

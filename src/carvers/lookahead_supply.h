@@ -33,8 +33,10 @@ class LookaheadSupply final : public cfb::ByteSupply {
   // settle fetches it. False (nothing changed) when the stepping rule runs out of the scan
   // range before then.
   [[nodiscard]] bool extendTo(std::int64_t length);
-  // Fetches for real up to the furthest request. False when that fails.
-  [[nodiscard]] bool settle();
+  // Takes the sectors for real up to the furthest request, keeping the file's bytes only up
+  // to `keep` (what the format goes on to look at): sectors past it are read and claimed
+  // but not held. False when that fails.
+  [[nodiscard]] bool settle(std::int64_t keep);
 
  private:
   Carve& carve_;
