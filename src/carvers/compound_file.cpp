@@ -19,11 +19,9 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b
 // Appends sector n (assembled through the supply) to a table.
 bool appendSector(ByteSupply& supply, const Header& h, std::uint32_t n, std::vector<std::uint8_t>& table) {
   if (!supply.ensure(h.sectorEnd(n))) return false;
-  const Bytes all = supply.bytes();
-  const auto from = static_cast<std::size_t>(h.sectorOffset(n));
-  const auto size = static_cast<std::size_t>(h.sectorBytes);
-  if (!fits(all, from, size)) return false;
-  table.insert(table.end(), all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(from + size));
+  const Bytes sector = supply.range(h.sectorOffset(n), h.sectorBytes);
+  if (sector.size() != static_cast<std::size_t>(h.sectorBytes)) return false;
+  table.insert(table.end(), sector.begin(), sector.end());
   return true;
 }
 
@@ -108,8 +106,9 @@ std::string collectFat(ByteSupply& supply, const Header& h, Fat& fat) {
   const std::int64_t limit = h.initialSectorLimit();
   SeenSet seen(limit);
   std::vector<std::uint8_t> table;
+  const Bytes header = supply.range(0, ole2::kHeaderBytes);
   for (std::size_t i = 0; i < ole2::kHeaderDifatEntries; ++i) {
-    const std::uint32_t e = le32(supply.bytes(), ole2::kHeaderDifatOffset + 4 * i);
+    const std::uint32_t e = le32(header, ole2::kHeaderDifatOffset + 4 * i);
     if (e == kFreeSector) break;
     if (std::string problem = addFatSector(supply, h, e, seen, fat, table); !problem.empty()) return problem;
   }
@@ -120,13 +119,15 @@ std::string collectFat(ByteSupply& supply, const Header& h, Fat& fat) {
     if (!seen.add(d)) return "DIFAT sector out of range or listed twice";
     if (!supply.ensure(h.sectorEnd(d))) return "DIFAT sector not assembled";
     fat.difatSectors.push_back(d);
-    const auto at = static_cast<std::size_t>(h.sectorOffset(d));
+    // A copy: fetching the FAT sectors it lists may move what the supply holds.
+    const Bytes held = supply.range(h.sectorOffset(d), h.sectorBytes);
+    const std::vector<std::uint8_t> difat(held.begin(), held.end());
     for (std::size_t i = 0; i < perDifat; ++i) {
-      const std::uint32_t e = le32(supply.bytes(), at + 4 * i);
+      const std::uint32_t e = le32(difat, 4 * i);
       if (e == kFreeSector) continue;
       if (std::string problem = addFatSector(supply, h, e, seen, fat, table); !problem.empty()) return problem;
     }
-    d = le32(supply.bytes(), at + 4 * perDifat);
+    d = le32(difat, 4 * perDifat);
   }
   fat.entries = entriesOf(table);
   return {};
