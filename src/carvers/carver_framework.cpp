@@ -186,7 +186,6 @@ Bytes Carve::need(std::int64_t offset, std::size_t n) {
 Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) {
   const std::int64_t bps = bytesPerSector_;
   if (!started_ || offset < filled_) return Peek::Unreadable;
-  std::array<std::uint8_t, kMaxSectorBytes> sector{};
   std::size_t done = 0;
   while (done < dest.size()) {
     const std::int64_t at = offset + static_cast<std::int64_t>(done);
@@ -194,9 +193,9 @@ Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) 
     const std::int64_t within = (at - filled_) % bps;
     const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, ahead, settings_.scanEndSector);
     if (s < 0) return Peek::PastRange;
-    if (!ctx_.reader.peek(s * bps, std::span(sector.data(), bytesPerSector_))) return Peek::Unreadable;
+    // Only the bytes looked at are read: a look of a few bytes does not cost a sector.
     const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - within));
-    std::memcpy(dest.data() + done, sector.data() + within, n);
+    if (!ctx_.reader.peek(s * bps + within, dest.subspan(done, n))) return Peek::Unreadable;
     done += n;
   }
   return Peek::Read;
