@@ -38,8 +38,16 @@ CarveSettings ScanCarveServices::current(std::int64_t startOffset) const {
 // The read-ahead window fails as a whole when any sector in it cannot be read, so a failure
 // there is retried as a direct read of just these bytes: a bad sector nearby must not cost a
 // document that does not need it.
+// A read longer than the window (a stretch read through at once) goes to the source
+// directly: through the window its bytes would be copied twice, and the window moved away
+// from where the carves go on reading.
 bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) {
+  if (dest.size() > kReadWindowBytes && readDirect(offset, dest)) return true;
   if (readSource(state_, dest, offset) == 0) return true;
+  return readDirect(offset, dest);
+}
+
+bool ScanCarveServices::readDirect(std::int64_t offset, std::span<std::uint8_t> dest) {
   const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
   if (!state_.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);

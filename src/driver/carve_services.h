@@ -94,6 +94,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   void outOfMemory(std::int64_t startSector, std::int64_t bytes) override;
 
  private:
+  // Reads the bytes straight from the source, within the scan range.
+  [[nodiscard]] bool readDirect(std::int64_t offset, std::span<std::uint8_t> dest);
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
   // Writes into the batch (flushing it first when full); false when the file is to be
   // written on its own instead.
