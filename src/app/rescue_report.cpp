@@ -117,8 +117,15 @@ std::string runStats(const ScanState& state, const ScanSummary& summary, const R
   return out;
 }
 
-std::string logLine(std::int64_t sector, std::uint8_t code, std::string_view what) {
-  return "sector " + std::to_string(sector) + "\t" + std::string(typeCodeName(code)) + "\t" + std::string(what) + "\n";
+// Appended in place: the log may list a hundred thousand candidates.
+void appendLogLine(std::string& out, std::int64_t sector, std::uint8_t code, std::string_view what) {
+  out += "sector ";
+  out += std::to_string(sector);
+  out += '\t';
+  out += typeCodeName(code);
+  out += '\t';
+  out += what;
+  out += '\n';
 }
 
 platform::Expected<bool> writeText(const std::string& path, const std::string& text) {
@@ -166,12 +173,13 @@ std::string rescueLogText(const ScanSummary& summary, const RescueRunFacts& run)
   std::string out = "# " + run.program + " " + std::string(programVersion()) + ", started " + isoUtc(run.started) +
                     ": " + displayUtf8(run.commandLine) + "\n";
   out += "# sector\ttype\twhy no document came of it\n";
-  for (const CandidateRejection& r : summary.rejections.documents) out += logLine(r.startSector, r.typeCode, r.reason);
+  out.reserve(out.size() + 64 * (summary.rejections.documents.size() + summary.rejections.abandoned.size()));
+  for (const CandidateRejection& r : summary.rejections.documents) appendLogLine(out, r.startSector, r.typeCode, r.reason);
   for (const AbandonedCarve& a : summary.rejections.abandoned) {
     const std::string why = a.unreadableSector >= 0
                                 ? "given up: sector " + std::to_string(a.unreadableSector) + " cannot be read"
                                 : "given up: not enough memory for " + std::to_string(a.bytesNeeded) + " bytes";
-    out += logLine(a.startSector, a.typeCode, why);
+    appendLogLine(out, a.startSector, a.typeCode, why);
   }
   if (summary.rejections.documents.size() >= RejectionLog::kMaxListed)
     out += "# only the first " + std::to_string(RejectionLog::kMaxListed) + " document candidates turned down are listed\n";

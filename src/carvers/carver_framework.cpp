@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace vellumark {
 
@@ -16,6 +17,10 @@ constexpr std::uint32_t kMaxSectorBytes = 4096;
 // modest buffer is kept for the next; a large one is given back.
 constexpr std::size_t kLargestKeptBuffer = 8u << 20;
 thread_local platform::GrowableBuffer tSpareBuffer;
+
+// What readThrough reads at once, and where it reads it to.
+constexpr std::size_t kThroughChunkBytes = 256u << 10;
+thread_local std::vector<std::uint8_t> tThroughScratch;
 
 }  // namespace
 
@@ -126,6 +131,50 @@ bool Carve::fetchUpTo(std::int64_t target) {
   return true;
 }
 
+bool Carve::claimFollowingSector() {
+  if (claimed_.empty()) return false;
+  Run& last = claimed_.back();
+  const std::int64_t sector = last.first + last.count;
+  if (sector > settings_.scanEndSector || ctx_.claims.isSectorUsed(sector)) return false;
+  ctx_.claims.markSector(sector);
+  ++last.count;
+  return true;
+}
+
+bool Carve::readThrough(std::int64_t target) {
+  if (!started_) return false;
+  const std::int64_t bps = bytesPerSector_;
+  // Contiguous free sectors are read together, into a scratch buffer the carve never keeps.
+  std::vector<std::uint8_t>& scratch = tThroughScratch;
+  if (scratch.size() < kThroughChunkBytes) scratch.resize(kThroughChunkBytes);
+  const std::int64_t perChunk = static_cast<std::int64_t>(kThroughChunkBytes) / bps;
+  try {
+    while (filled_ < target) {
+      if (!claimNextFreeSector()) return false;
+      const std::int64_t wanted = std::min(perChunk, (target - filled_ + bps - 1) / bps);
+      std::int64_t count = 1;
+      while (count < wanted && claimFollowingSector()) ++count;
+      const std::int64_t from = readOffset_;
+      if (!ctx_.reader.read(from, std::span(scratch.data(), static_cast<std::size_t>(count * bps)))) {
+        // Sector by sector, so that the one that fails is the one reported.
+        for (std::int64_t i = 0; i < count; ++i) {
+          readOffset_ = from + i * bps;
+          if (!readSectorAt(std::span(scratch.data(), bytesPerSector_))) return false;
+        }
+      }
+      readOffset_ = from + count * bps;
+      filled_ += count * bps;
+      reportProgress();
+    }
+  } catch (const std::bad_alloc&) {
+    reason_ = "not enough memory to assemble it";
+    troubled_ = true;
+    ctx_.reporter.outOfMemory(startSector_, target);
+    return false;
+  }
+  return true;
+}
+
 Bytes Carve::need(std::int64_t offset, std::size_t n) {
   if (offset < keptFrom_ || !fetchUpTo(offset + static_cast<std::int64_t>(n))) return {};
   const Bytes held = bytes();
@@ -137,7 +186,6 @@ Bytes Carve::need(std::int64_t offset, std::size_t n) {
 Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) {
   const std::int64_t bps = bytesPerSector_;
   if (!started_ || offset < filled_) return Peek::Unreadable;
-  std::array<std::uint8_t, kMaxSectorBytes> sector{};
   std::size_t done = 0;
   while (done < dest.size()) {
     const std::int64_t at = offset + static_cast<std::int64_t>(done);
@@ -145,9 +193,9 @@ Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) 
     const std::int64_t within = (at - filled_) % bps;
     const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, ahead, settings_.scanEndSector);
     if (s < 0) return Peek::PastRange;
-    if (!ctx_.reader.peek(s * bps, std::span(sector.data(), bytesPerSector_))) return Peek::Unreadable;
+    // Only the bytes looked at are read: a look of a few bytes does not cost a sector.
     const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - within));
-    std::memcpy(dest.data() + done, sector.data() + within, n);
+    if (!ctx_.reader.peek(s * bps + within, dest.subspan(done, n))) return Peek::Unreadable;
     done += n;
   }
   return Peek::Read;

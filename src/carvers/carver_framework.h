@@ -54,6 +54,12 @@ class Carve {
   // fails, or memory runs out; the carver then gives up and its sectors are released.
   [[nodiscard]] bool fetchUpTo(std::int64_t target);
 
+  // Takes sectors by the stepping rule until the file reaches `target` bytes, reading each
+  // one (a read that fails fails the carve, as in fetchUpTo) but keeping none of them: for a
+  // stretch the file owns and whose bytes the format never looks at. What is assembled stays
+  // as it was; a later fetchUpTo keeps bytes only from the new end on.
+  [[nodiscard]] bool readThrough(std::int64_t target);
+
   // For formats whose header gives the total length: claims sectors by the stepping rule
   // until `length` bytes are covered, reading nothing. False when the scan range ends first;
   // the carver decides whether a file cut short is still accepted.
@@ -156,6 +162,9 @@ class Carve {
   // Moves readOffset_ to the next free sector and claims it. False when none is left in the
   // scan range.
   [[nodiscard]] bool claimNextFreeSector();
+  // Claims the sector just after the last one taken when it is free and inside the scan
+  // range; false (nothing claimed) otherwise.
+  [[nodiscard]] bool claimFollowingSector();
   [[nodiscard]] bool readNextSector();
   [[nodiscard]] bool readSectorAt(std::span<std::uint8_t> dest);
   void reportProgress();

@@ -1,6 +1,7 @@
 #include "carvers/compound_file.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vellumark::cfb {
 
@@ -18,11 +19,9 @@ std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b
 // Appends sector n (assembled through the supply) to a table.
 bool appendSector(ByteSupply& supply, const Header& h, std::uint32_t n, std::vector<std::uint8_t>& table) {
   if (!supply.ensure(h.sectorEnd(n))) return false;
-  const Bytes all = supply.bytes();
-  const auto from = static_cast<std::size_t>(h.sectorOffset(n));
-  const auto size = static_cast<std::size_t>(h.sectorBytes);
-  if (!fits(all, from, size)) return false;
-  table.insert(table.end(), all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(from + size));
+  const Bytes sector = supply.range(h.sectorOffset(n), h.sectorBytes);
+  if (sector.size() != static_cast<std::size_t>(h.sectorBytes)) return false;
+  table.insert(table.end(), sector.begin(), sector.end());
   return true;
 }
 
@@ -32,18 +31,34 @@ std::vector<std::uint32_t> entriesOf(const std::vector<std::uint8_t>& table) {
   return out;
 }
 
-// FAT and DIFAT sectors met so far: each may be listed once.
+// FAT and DIFAT sectors met so far: each may be listed once. Most headers list a handful,
+// so the first few are kept in a list; a map of every sector up to the limit is made only
+// for a file that lists more.
 class SeenSet {
  public:
-  explicit SeenSet(std::int64_t limit) : seen_(static_cast<std::size_t>(limit + 1), false) {}
+  explicit SeenSet(std::int64_t limit) : limit_(limit) {}
   // False when n is beyond the limit or was seen before.
   bool add(std::uint32_t n) {
-    if (n >= seen_.size() || seen_[n]) return false;
+    if (static_cast<std::int64_t>(n) > limit_) return false;
+    if (seen_.empty()) {
+      const auto listed = few_.begin() + static_cast<std::ptrdiff_t>(fewCount_);
+      if (std::find(few_.begin(), listed, n) != listed) return false;
+      if (fewCount_ < few_.size()) {
+        few_[fewCount_++] = n;
+        return true;
+      }
+      seen_.assign(static_cast<std::size_t>(limit_ + 1), false);
+      for (const std::uint32_t s : few_) seen_[s] = true;
+    }
+    if (seen_[n]) return false;
     seen_[n] = true;
     return true;
   }
 
  private:
+  std::int64_t limit_;
+  std::array<std::uint32_t, 32> few_{};
+  std::size_t fewCount_ = 0;
   std::vector<bool> seen_;
 };
 
@@ -91,8 +106,9 @@ std::string collectFat(ByteSupply& supply, const Header& h, Fat& fat) {
   const std::int64_t limit = h.initialSectorLimit();
   SeenSet seen(limit);
   std::vector<std::uint8_t> table;
+  const Bytes header = supply.range(0, ole2::kHeaderBytes);
   for (std::size_t i = 0; i < ole2::kHeaderDifatEntries; ++i) {
-    const std::uint32_t e = le32(supply.bytes(), ole2::kHeaderDifatOffset + 4 * i);
+    const std::uint32_t e = le32(header, ole2::kHeaderDifatOffset + 4 * i);
     if (e == kFreeSector) break;
     if (std::string problem = addFatSector(supply, h, e, seen, fat, table); !problem.empty()) return problem;
   }
@@ -103,13 +119,15 @@ std::string collectFat(ByteSupply& supply, const Header& h, Fat& fat) {
     if (!seen.add(d)) return "DIFAT sector out of range or listed twice";
     if (!supply.ensure(h.sectorEnd(d))) return "DIFAT sector not assembled";
     fat.difatSectors.push_back(d);
-    const auto at = static_cast<std::size_t>(h.sectorOffset(d));
+    // A copy: fetching the FAT sectors it lists may move what the supply holds.
+    const Bytes held = supply.range(h.sectorOffset(d), h.sectorBytes);
+    const std::vector<std::uint8_t> difat(held.begin(), held.end());
     for (std::size_t i = 0; i < perDifat; ++i) {
-      const std::uint32_t e = le32(supply.bytes(), at + 4 * i);
+      const std::uint32_t e = le32(difat, 4 * i);
       if (e == kFreeSector) continue;
       if (std::string problem = addFatSector(supply, h, e, seen, fat, table); !problem.empty()) return problem;
     }
-    d = le32(supply.bytes(), at + 4 * perDifat);
+    d = le32(difat, 4 * perDifat);
   }
   fat.entries = entriesOf(table);
   return {};

@@ -19,13 +19,21 @@
 
 namespace vellumark::cfb {
 
-// Where the bytes of a compound file come from: bytes() is the file from offset 0, and
-// ensure(end) makes [0, end) available (assembling more sectors where it can).
+// Where the bytes of a compound file come from: ensure(end) makes the sector that ends at
+// `end` available (assembling more sectors where it can), and range() gives bytes of the
+// file made available so far; bytes() is the file from offset 0 as far as it is held in one
+// piece (a supply may keep the sectors it looked at far ahead apart from it).
 class ByteSupply {
  public:
   virtual ~ByteSupply() = default;
   [[nodiscard]] virtual bool ensure(std::int64_t end) = 0;
   [[nodiscard]] virtual Bytes bytes() const = 0;
+  // `size` bytes from file offset `from`; empty when they are not available.
+  [[nodiscard]] virtual Bytes range(std::int64_t from, std::int64_t size) const {
+    const Bytes all = bytes();
+    if (from < 0 || size < 0 || !fits(all, static_cast<std::size_t>(from), static_cast<std::size_t>(size))) return {};
+    return all.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(size));
+  }
 };
 
 // A compound file already in memory.

@@ -896,8 +896,11 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
       memory->remember(kNoFatTag, (runStart * p.spc + g.clusterPhase) * g.bytesPerSector, CarveMemory::Failure{0, c - runStart});
     runStart = -1;
   };
+  // No cluster past the last one wholly inside the range is looked at.
+  const std::int64_t lastCluster = floorDiv(g.lastSector + 1 - g.clusterPhase, p.spc) - 1;
+  const std::int64_t end = std::min(p.firstCluster + limit, lastCluster);
   std::int64_t c = p.firstCluster + 1;
-  for (; open > 0 && c <= p.firstCluster + limit; ++c) {
+  for (; open > 0 && c <= end; ++c) {
     const std::int64_t first = c * p.spc + g.clusterPhase;
     const std::int64_t offset = first * g.bytesPerSector;
     if (memory != nullptr) {
@@ -907,8 +910,14 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
         continue;
       }
     }
-    if (!clusterFree(claims, g, first, p.spc) || !reader.read(offset, cluster)) {
+    const bool free = clusterFree(claims, g, first, p.spc);
+    if (!free || !reader.read(offset, cluster)) {
       endRun(c);
+      if (free) continue;
+      // Claimed clusters are passed over at once, up to the one of the next free sector.
+      const std::int64_t next = claims.freeSectorAfter(first, 0, g.lastSector);
+      if (next < 0) break;
+      c = std::max(c, floorDiv(next - g.clusterPhase, p.spc) - 1);
       continue;
     }
     if (memory != nullptr && !mayHoldFatSector(cluster)) {

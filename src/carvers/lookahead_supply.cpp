@@ -8,52 +8,35 @@
 
 namespace vellumark {
 
-namespace {
-
-// The view is anonymous memory of which only the units asked for are ever touched. Mapping
-// and unmapping one per candidate costs more than the reading it saves, so the last view is
-// kept for the next supply, until the pages its supplies touched add up to this much.
-constexpr std::int64_t kMostTouchedBytes = 16 << 20;
-thread_local platform::GrowableBuffer tSpareView;
-thread_local std::int64_t tSpareTouched = 0;
-
-}  // namespace
-
-LookaheadSupply::~LookaheadSupply() {
-  if (tSpareTouched + touched_ > kMostTouchedBytes) {
-    tSpareTouched = 0;
-    return;  // view_ is given back to the system
-  }
-  tSpareTouched += touched_;
-  view_.swap(tSpareView);
+LookaheadSupply::LookaheadSupply(Carve& carve, std::int64_t unit) : carve_(carve), unit_(unit) {
+  const Bytes held = carve_.bytes();
+  prefix_.assign(held.begin(), held.end());
+  furthest_ = static_cast<std::int64_t>(prefix_.size());
 }
 
-LookaheadSupply::LookaheadSupply(Carve& carve, std::int64_t unit) : carve_(carve), unit_(unit) {
-  view_.swap(tSpareView);
-  // Room for any document at once, so that the view never moves while it grows.
-  (void)view_.reserve(static_cast<std::size_t>(ole2::kMaxDocumentBytes + 2 * unit));
-  const Bytes held = carve_.bytes();
-  if (!view_.reserve(held.size())) return;
-  std::memcpy(view_.data(), held.data(), held.size());
-  size_ = prefix_ = furthest_ = static_cast<std::int64_t>(held.size());
+const LookaheadSupply::Unit* LookaheadSupply::unitEndingAt(std::int64_t end) const {
+  // The unit just made available is the one asked for next, almost always.
+  for (auto it = units_.rbegin(); it != units_.rend(); ++it)
+    if (it->end == end) return &*it;
+  return nullptr;
 }
 
 bool LookaheadSupply::ensure(std::int64_t end) {
   if (end <= 0) return end == 0;
-  if (end <= prefix_) return true;
-  // Each request is served anew: the units asked for are few (the FAT and the directory).
-  if (!view_.reserve(static_cast<std::size_t>(std::max(end, size_)))) return false;
+  const auto prefix = static_cast<std::int64_t>(prefix_.size());
+  if (end <= prefix) return true;
   const std::int64_t from = std::max<std::int64_t>(0, end - unit_);
+  Unit unit{end, std::vector<std::uint8_t>(static_cast<std::size_t>(end - from))};
   const Bytes held = carve_.bytes();
   const std::int64_t assembled = carve_.keptFrom() == 0 ? static_cast<std::int64_t>(held.size()) : 0;
   std::int64_t at = from;
   if (at < assembled) {
     const std::int64_t n = std::min(assembled, end) - at;
-    std::memcpy(view_.data() + at, held.data() + at, static_cast<std::size_t>(n));
+    std::memcpy(unit.bytes.data(), held.data() + at, static_cast<std::size_t>(n));
     at += n;
   }
   if (at < end) {
-    const std::span<std::uint8_t> dest(view_.data() + at, static_cast<std::size_t>(end - at));
+    const std::span<std::uint8_t> dest(unit.bytes.data() + (at - from), static_cast<std::size_t>(end - at));
     switch (carve_.peekAhead(at, dest)) {
       case Carve::Peek::Read: break;
       case Carve::Peek::PastRange: return false;
@@ -63,13 +46,22 @@ bool LookaheadSupply::ensure(std::int64_t end) {
         return ensure(end);
     }
   }
-  touched_ += unit_ + 4096;
-  size_ = std::max(size_, end);
+  units_.push_back(std::move(unit));
   furthest_ = std::max(furthest_, end);
   return true;
 }
 
-Bytes LookaheadSupply::bytes() const { return Bytes(view_.data(), static_cast<std::size_t>(size_)); }
+Bytes LookaheadSupply::bytes() const { return Bytes(prefix_); }
+
+Bytes LookaheadSupply::range(std::int64_t from, std::int64_t size) const {
+  if (from < 0 || size < 0) return {};
+  if (from + size <= static_cast<std::int64_t>(prefix_.size()))
+    return Bytes(prefix_).subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(size));
+  // Every request is for one unit, and the bytes of a unit are asked for by its own bounds.
+  const Unit* u = unitEndingAt(from + size);
+  if (u == nullptr || size > static_cast<std::int64_t>(u->bytes.size())) return {};
+  return Bytes(u->bytes).subspan(u->bytes.size() - static_cast<std::size_t>(size));
+}
 
 std::int64_t LookaheadSupply::reached() const {
   const std::int64_t bps = carve_.bytesPerSector();
@@ -82,6 +74,8 @@ bool LookaheadSupply::extendTo(std::int64_t length) {
   return true;
 }
 
-bool LookaheadSupply::settle() { return carve_.fetchUpTo(furthest_); }
+bool LookaheadSupply::settle(std::int64_t keep) {
+  return carve_.fetchUpTo(std::min(keep, furthest_)) && carve_.readThrough(furthest_);
+}
 
 }  // namespace vellumark

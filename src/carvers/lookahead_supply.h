@@ -9,8 +9,9 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "carvers/compound_file.h"
-#include "platform/growable_buffer.h"
 
 namespace vellumark {
 
@@ -20,30 +21,41 @@ class LookaheadSupply final : public cfb::ByteSupply {
  public:
   // unit: the compound file's sector size; every request is for the unit that ends at `end`.
   LookaheadSupply(Carve& carve, std::int64_t unit);
-  ~LookaheadSupply() override;
   LookaheadSupply(const LookaheadSupply&) = delete;
   LookaheadSupply& operator=(const LookaheadSupply&) = delete;
   // The unit before `end` is made available (assembled bytes are copied, later ones looked
   // at). False when it lies past the scan range or cannot be read.
   [[nodiscard]] bool ensure(std::int64_t end) override;
+  // The bytes assembled when the supply was made.
   [[nodiscard]] Bytes bytes() const override;
+  // From those, or from one unit made available by ensure.
+  [[nodiscard]] Bytes range(std::int64_t from, std::int64_t size) const override;
   // The file bytes the carve would hold had every request been fetched: whole source sectors.
   [[nodiscard]] std::int64_t reached() const;
   // Counts the file as reaching `length` bytes, as a fetch that far would, without reading:
   // settle fetches it. False (nothing changed) when the stepping rule runs out of the scan
   // range before then.
   [[nodiscard]] bool extendTo(std::int64_t length);
-  // Fetches for real up to the furthest request. False when that fails.
-  [[nodiscard]] bool settle();
+  // Takes the sectors for real up to the furthest request, keeping the file's bytes only up
+  // to `keep` (what the format goes on to look at): sectors past it are read and claimed
+  // but not held. False when that fails.
+  [[nodiscard]] bool settle(std::int64_t keep);
 
  private:
+  // A unit made available beyond the assembled bytes: file bytes [end - unit, end).
+  struct Unit {
+    std::int64_t end = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  [[nodiscard]] const Unit* unitEndingAt(std::int64_t end) const;
+
   Carve& carve_;
   std::int64_t unit_;
   std::int64_t furthest_ = 0;  // the furthest end asked for
-  std::int64_t size_ = 0;      // bytes of view_ that bytes() shows
-  std::int64_t touched_ = 0;   // bytes of view_ this supply wrote, pages rounded up
-  std::int64_t prefix_ = 0;    // bytes assembled when the supply was made, copied at once
-  platform::GrowableBuffer view_;  // anonymous memory: only the units asked for are touched
+  std::vector<std::uint8_t> prefix_;  // the bytes assembled when the supply was made
+  // Kept apart, each in its own few bytes: the FAT sectors a header lists may lie anywhere
+  // up to 200 MiB ahead, and a view of the whole file would cost a fresh page for each.
+  std::vector<Unit> units_;
 };
 
 }  // namespace vellumark

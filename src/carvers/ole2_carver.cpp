@@ -110,7 +110,9 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   const std::vector<cfb::DirEntry> entries = cfb::parseDirectory(dir);
 
   const Content content = decideContent(entries);
-  if (!supply.settle()) return;
+  // Only the file's first `length` bytes are looked at from here on; the sectors beyond them
+  // up to a FAT or directory sector that lies past the end are still taken.
+  if (!supply.settle(length)) return;
   carve.accept();
   const std::string_view extension = extensionFor(content, carve.typeFlags());
   if (extension.empty()) return;

@@ -38,8 +38,16 @@ CarveSettings ScanCarveServices::current(std::int64_t startOffset) const {
 // The read-ahead window fails as a whole when any sector in it cannot be read, so a failure
 // there is retried as a direct read of just these bytes: a bad sector nearby must not cost a
 // document that does not need it.
+// A read longer than the window (a stretch read through at once) goes to the source
+// directly: through the window its bytes would be copied twice, and the window moved away
+// from where the carves go on reading.
 bool ScanCarveServices::read(std::int64_t offset, std::span<std::uint8_t> dest) {
+  if (dest.size() > kReadWindowBytes && readDirect(offset, dest)) return true;
   if (readSource(state_, dest, offset) == 0) return true;
+  return readDirect(offset, dest);
+}
+
+bool ScanCarveServices::readDirect(std::int64_t offset, std::span<std::uint8_t> dest) {
   const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
   if (!state_.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
@@ -61,21 +69,35 @@ bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) 
   return got && *got == dest.size();
 }
 
-// Serves a look from its 4 KiB block, read whole on a miss. False (and the caller reads the
-// bytes on their own) when they span two blocks or when the block is not wholly inside the
-// range and readable: a bad sector next to the ones looked at must not fail the look.
+// Serves a look from its 4 KiB block. A first miss reads only the sectors of the block the
+// look needs: most looks far ahead are one sector, and copying the whole block for each
+// costs more than the call. False (and the caller reads
+// the bytes on their own) when they span two blocks or when the block is not wholly inside
+// the range and readable: a bad sector next to the ones looked at must not fail the look.
 bool ScanCarveServices::peekCached(std::int64_t offset, std::span<std::uint8_t> dest, std::int64_t limit) {
   constexpr auto kBlock = static_cast<std::int64_t>(sizeof(PeekBlock::bytes));
   const std::int64_t block = offset / kBlock;
   const std::int64_t within = offset % kBlock;
-  if (within + static_cast<std::int64_t>(dest.size()) > kBlock || (block + 1) * kBlock > limit) return false;
+  const auto size = static_cast<std::int64_t>(dest.size());
+  if (within + size > kBlock || (block + 1) * kBlock > limit) return false;
   if (!peekBlocks_) peekBlocks_.reset(new PeekBlock[kPeekBlocks]);
   PeekBlock& slot = peekBlocks_[static_cast<std::size_t>(block) % kPeekBlocks];
-  if (slot.block != block) {
+  if (slot.block != block || within < slot.from || within + size > slot.to) {
+    const std::int64_t unit = std::clamp<std::int64_t>(state_.geometry.bytesPerSector, 1, kBlock);
+    std::int64_t from = within / unit * unit;
+    std::int64_t to = std::min(kBlock, (within + size + unit - 1) / unit * unit);
+    // A second miss in the block it holds means a walk through the block: all of it is read.
+    if (slot.block == block) {
+      from = 0;
+      to = kBlock;
+    }
     slot.block = -1;
-    auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(block * kBlock), slot.bytes);
-    if (!got || *got != slot.bytes.size()) return false;
+    const std::span<std::uint8_t> part(slot.bytes.data() + from, static_cast<std::size_t>(to - from));
+    auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(block * kBlock + from), part);
+    if (!got || *got != part.size()) return false;
     slot.block = block;
+    slot.from = from;
+    slot.to = to;
   }
   std::memcpy(dest.data(), slot.bytes.data() + within, dest.size());
   return true;
@@ -307,7 +329,14 @@ void ScanCarveServices::carving(std::int64_t startSector, std::int64_t sector) {
 
 void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reason) {
   if (quiet_) return;
-  ++rejections_.counts[{candidateType_, std::string(reason)}];
+  // Candidates in a row are mostly turned down for the same reason: its counter is kept at
+  // hand instead of looked up (and its key built) for each.
+  if (lastCount_ == nullptr || lastCountType_ != candidateType_ || lastCountReason_ != reason) {
+    lastCount_ = &rejections_.counts[{candidateType_, std::string(reason)}];
+    lastCountType_ = candidateType_;
+    lastCountReason_.assign(reason);
+  }
+  ++*lastCount_;
   const bool document = candidateType_ == kTypeOle2 || candidateType_ == kTypeOoxml;
   if (document && rejections_.documents.size() < RejectionLog::kMaxListed)
     rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, std::string(reason)});

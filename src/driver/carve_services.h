@@ -77,7 +77,10 @@ class ScanCarveServices final : public CarveSettingsSource,
   // What failed carves learnt; to be forgotten when the driver itself claims sectors.
   [[nodiscard]] CarveMemory& memory() { return memory_; }
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
-  [[nodiscard]] RejectionLog takeRejections() { return std::move(rejections_); }
+  [[nodiscard]] RejectionLog takeRejections() {
+    lastCount_ = nullptr;
+    return std::move(rejections_);
+  }
 
   [[nodiscard]] CarveSettings current(std::int64_t startOffset) const override;
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
@@ -92,6 +95,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   void outOfMemory(std::int64_t startSector, std::int64_t bytes) override;
 
  private:
+  // Reads the bytes straight from the source, within the scan range.
+  [[nodiscard]] bool readDirect(std::int64_t offset, std::span<std::uint8_t> dest);
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
   // Writes into the batch (flushing it first when full); false when the file is to be
   // written on its own instead.
@@ -106,6 +111,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   // instead of one read of the source each. Blocks are slotted by their number.
   struct PeekBlock {
     std::int64_t block = -1;
+    std::int64_t from = 0;  // the bytes of the block held: [from, to)
+    std::int64_t to = 0;
     std::array<std::uint8_t, 4096> bytes;
   };
   static constexpr std::size_t kPeekBlocks = 32;
@@ -121,6 +128,10 @@ class ScanCarveServices final : public CarveSettingsSource,
   bool quiet_ = false;
   const ScanLayout* layout_ = nullptr;
   RejectionLog rejections_;
+  // The counter of the last rejection counted, with its key (map nodes do not move).
+  std::uint64_t* lastCount_ = nullptr;
+  std::uint8_t lastCountType_ = 0;
+  std::string lastCountReason_;
   bool batched_ = false;
   platform::OutputBatch batch_;
   // The data of the batch's files, kept until they have their names: a file whose flush or

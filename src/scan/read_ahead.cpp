@@ -5,6 +5,13 @@
 
 namespace vellumark {
 
+namespace {
+
+// How far a window refilled below the old one reaches back into it.
+constexpr std::int64_t kReadWindowOverlap = 8192;
+
+}  // namespace
+
 std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset) {
   ReadWindow& w = state.readWindow;
   const std::int64_t limit = (state.scanEndSector + 1) * static_cast<std::int64_t>(state.geometry.bytesPerSector);
@@ -29,12 +36,13 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
 
     std::int64_t newStart = offset;
     // Candidates are carved from the highest down, so the next read often lies just before
-    // the window: the new window then ends where the old one began, and serves the
-    // candidates below as well.
+    // the window: the new window then ends a little past where the old one began, and
+    // serves the candidates below as well, together with the cluster or two above each of
+    // them that their carvers look at.
     const auto windowBytes = static_cast<std::int64_t>(kReadWindowBytes);
     if (w.valid && offset < w.start && offset >= w.start - windowBytes &&
         offset + static_cast<std::int64_t>(remaining) <= w.start)
-      newStart = w.start - windowBytes;
+      newStart = std::min(offset, w.start - windowBytes + kReadWindowOverlap);
     if (newStart > limit - static_cast<std::int64_t>(kReadWindowBytes)) newStart = limit - static_cast<std::int64_t>(kReadWindowBytes);
     if (newStart < 0) newStart = 0;
     auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(newStart), w.bytes);

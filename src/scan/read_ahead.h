@@ -16,7 +16,8 @@ namespace vellumark {
 // dest.size() - n bytes are. Bytes at or past (scanEndSector + 1) * bytesPerSector, bytes
 // the source could not read, and bytes past the end of the source are never delivered.
 // A refill starts the window at the requested offset, except for a request that lies wholly
-// within the 64 KiB before the window: the new window then ends where the old one began.
+// within the 64 KiB before the window: the new window then ends 8 KiB past where the old
+// one began (or where the request starts, when that lies further down).
 [[nodiscard]] std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset);
 
 // Reads the sectors of a range one after another, as the first pass does: through the

@@ -110,7 +110,7 @@ TEST(CarvePeeks, LooksAheadGetTheSourceBytesThroughKeptBlocks) {
     EXPECT_EQ(peek32(offset), expected(offset)) << offset;
   const std::size_t before = setup.source->readCalls();
   for (std::int64_t i = 0; i < 8; ++i) EXPECT_EQ(peek32(600 * 512 + 512 * i), expected(600 * 512 + 512 * i));
-  EXPECT_LE(setup.source->readCalls() - before, 1u);
+  EXPECT_LE(setup.source->readCalls() - before, 2u);  // the first sector alone, then the block
   // A look spanning two blocks.
   std::array<std::uint8_t, 8> across{};
   ASSERT_TRUE(setup.services.peek(8 * 4096 - 4, across));

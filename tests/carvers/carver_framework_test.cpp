@@ -173,6 +173,40 @@ TEST(CarveSkeleton, ClaimOnlyLoopClaimsByTheSteppingRuleWithoutReading) {
   EXPECT_EQ(usedSectors(setup.state), range(40, 45));
 }
 
+TEST(CarveSkeleton, ReadThroughTakesAndReadsSectorsWithoutHoldingThem) {
+  TempDir out;
+  CarveSetup setup(numberedImage(), 512, out.path());
+  for (std::int64_t s : {63, 100, 101}) setup.state.usedSectorMap.markSector(s);
+  {
+    Carve carve(setup.ctx, 60 * 512);
+    ASSERT_TRUE(carve.fetchUpTo(2 * 512));
+    // Far more than one chunk of the reading, stepping over claimed sectors on the way.
+    ASSERT_TRUE(carve.readThrough(700 * 512 / 10));
+    EXPECT_EQ(carve.filled(), 70 * 512);
+    ASSERT_EQ(carve.bytes().size(), 2u * 512);  // what was assembled stays, nothing more
+    EXPECT_EQ(carve.bytes()[512], 61);
+    EXPECT_EQ(carve.sourceOffsetOf(3 * 512), 64 * 512);
+    EXPECT_EQ(carve.sourceOffsetOf(69 * 512), 132 * 512);
+    EXPECT_EQ(carve.saveDocument(".DOC", 5, 1024), 0);
+    carve.accept();
+  }
+  const std::vector<std::int64_t> expected = range(60, 132);
+  EXPECT_EQ(usedSectors(setup.state), expected);
+
+  // A sector that cannot be read fails it, is reported, and every sector taken is released.
+  setup.source->failReadsIn(170 * 512, 512);
+  setup.state.readWindow.invalidate();
+  {
+    Carve carve(setup.ctx, 150 * 512);
+    ASSERT_TRUE(carve.started());
+    EXPECT_FALSE(carve.readThrough(40 * 512));
+    EXPECT_TRUE(carve.troubled());
+  }
+  ASSERT_FALSE(setup.services.rejections().abandoned.empty());
+  EXPECT_EQ(setup.services.rejections().abandoned.back().unreadableSector, 170);
+  EXPECT_EQ(usedSectors(setup.state), expected);
+}
+
 TEST(CarveSkeleton, DiscardedBytesAreNotHeldButStillTraced) {
   TempDir out;
   CarveSetup setup(numberedImage(), 512, out.path());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "carvers/compound_file.h"
+#include "support/carve_setup.h"
 #include "support/compound_writer.h"
 
 namespace vellumark {
@@ -47,6 +48,33 @@ TEST(CompoundFileStructure, ARootEntryLargerThanTheFileIsDamage) {
       put64(bad, root + 120, size);
       EXPECT_NE(structureOf(bad), "");
     }
+  }
+}
+
+// Every FAT sector a header lists is taken once: a repeat is refused wherever it comes,
+// also past the first few the reader keeps in a short list.
+TEST(CompoundFileFat, AFatSectorListedTwiceIsRefusedAtAnyPlace) {
+  constexpr std::uint32_t kListed = 40;
+  std::vector<std::uint8_t> file = test::makeCompoundFile({"Root Entry", "Workbook"}, 2);
+  file.resize((1 + 10 + kListed) * 512, 0);
+  auto put32 = [](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  for (std::uint32_t i = 0; i < kListed; ++i) put32(file, 76 + 4 * i, 10 + i);
+  const auto header = cfb::readHeader(file);
+  ASSERT_TRUE(header);
+  auto problemOf = [&](const std::vector<std::uint8_t>& f, cfb::Fat& fat) {
+    cfb::WholeFile whole(f);
+    return cfb::collectFat(whole, *header, fat);
+  };
+  cfb::Fat fat;
+  EXPECT_EQ(problemOf(file, fat), "");
+  EXPECT_EQ(fat.fatSectors.size(), kListed);
+  for (const std::uint32_t at : {1u, 4u, 31u, 32u, 35u, kListed - 1}) {
+    std::vector<std::uint8_t> repeated = file;
+    put32(repeated, 76 + 4 * at, 10 + at - 1);  // the entry before it again
+    cfb::Fat none;
+    EXPECT_EQ(problemOf(repeated, none), "FAT sector out of range or listed twice") << at;
   }
 }
 

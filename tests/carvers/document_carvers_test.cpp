@@ -364,6 +364,29 @@ TEST(Ole2Carver, SectorsTheFatDescribesAreFetchedOnlyForADocument) {
   }
 }
 
+// A FAT sector past the length its FAT describes: the sectors up to it are taken (and must
+// be readable), though only the described length is kept and checked.
+TEST(Ole2Carver, AFatSectorPastTheDescribedLengthIsTakenAndRead) {
+  for (const bool badSectorOnTheWay : {false, true}) {
+    auto cf = test::makeCompoundFile({"Root Entry", "Workbook"}, 4);  // sectors 0..5
+    cf.resize((1 + 201) * 512, 0);
+    copySector(cf, 0, 200);
+    put32(cf, 76, 200);
+    std::vector<std::uint8_t> image(16 * 512, 0);
+    image.insert(image.end(), cf.begin(), cf.end());
+    image.resize(image.size() + 8 * 512, 0);
+    TempDir out;
+    CarveSetup setup(image, 512, out.path().string());
+    if (badSectorOnTheWay) setup.source->failReadsIn((16 + 1 + 150) * 512, 512);
+    carveOle2(setup.ctx, 16 * 512);
+    EXPECT_EQ(setup.state.recoveredCount, 0u);  // its FAT sector lies outside the file
+    EXPECT_EQ(setup.state.usedSectorMap.isSectorUsed(16), !badSectorOnTheWay);
+    EXPECT_EQ(setup.state.usedSectorMap.isSectorUsed(16 + 1 + 200), !badSectorOnTheWay);
+    EXPECT_FALSE(setup.state.usedSectorMap.isSectorUsed(16 + 1 + 201));
+    EXPECT_EQ(setup.state.unreadableSectors.count(16 + 1 + 150), badSectorOnTheWay ? 1u : 0u);
+  }
+}
+
 // --- Packages built here -------------------------------------------------------------
 
 CarveOutcome carveZip(const std::vector<std::uint8_t>& zip, std::uint32_t typeFlags = kAllFamilies) {

@@ -122,13 +122,16 @@ TEST_F(ReadAheadTest, LargeRequestSpansSeveralRefills) {
   expectBytes(buf, 1000, buf.size());
 }
 
-TEST_F(ReadAheadTest, RequestJustBeforeTheWindowRefillsItToEndWhereTheOldOneBegan) {
+TEST_F(ReadAheadTest, RequestJustBeforeTheWindowRefillsItToEndJustPastWhereTheOldOneBegan) {
   open(2000, 1999);
   std::vector<std::uint8_t> buf(512);
   ASSERT_EQ(readSource(state, buf, 200 * 512), 0u);
   ASSERT_EQ(readSource(state, buf, 199 * 512), 0u);
   expectBytes(buf, 199 * 512, 512);
-  EXPECT_EQ(state.readWindow.start, 200 * 512 - 65536);
+  EXPECT_EQ(state.readWindow.start, 200 * 512 - 65536 + 8192);
+  const std::size_t before = source->readCalls();
+  ASSERT_EQ(readSource(state, buf, 215 * 512), 0u);  // just above the old start: still held
+  EXPECT_EQ(source->readCalls(), before);
   // The sectors below are served from it; a request reaching into the old window, or far
   // below, starts the window at the requested offset as always.
   const std::size_t calls = source->readCalls();
