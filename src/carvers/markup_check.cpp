@@ -22,7 +22,12 @@ bool nameStart(std::uint8_t c) { return letter(c) || c == '_' || c == ':' || c >
 bool nameByte(std::uint8_t c) { return nameStart(c) || digit(c) || c == '-' || c == '.'; }
 
 constexpr std::uint32_t kHashBasis = 2166136261u;
-std::uint32_t hashed(std::uint32_t h, std::uint8_t c) { return (h ^ c) * 16777619u; }
+constexpr std::uint32_t hashed(std::uint32_t h, std::uint8_t c) { return (h ^ c) * 16777619u; }
+constexpr std::uint32_t kCellName = hashed(kHashBasis, 'c');
+constexpr std::uint32_t kReferenceName = hashed(kHashBasis, 'r');
+// A1 references: up to three letters of column (XFD) and seven digits of row (1048576).
+constexpr std::uint8_t kMaxColumnLetters = 3;
+constexpr std::uint8_t kMaxRowDigits = 7;
 
 }  // namespace
 
@@ -99,6 +104,14 @@ MarkupCheck::State MarkupCheck::close() {
   return State::Text;
 }
 
+MarkupCheck::State MarkupCheck::cellEnded() {
+  if (letters_ == 0 || digits_ == 0) return State::Broken;
+  if (row_ < lastRow_ || (row_ == lastRow_ && column_ <= lastColumn_)) return State::Broken;
+  lastRow_ = row_;
+  lastColumn_ = column_;
+  return State::Tag;
+}
+
 MarkupCheck::State MarkupCheck::step(std::uint8_t c) {
   switch (state_) {
     case State::Start:
@@ -131,21 +144,48 @@ MarkupCheck::State MarkupCheck::step(std::uint8_t c) {
       if (c == '/') return State::EndName;
       if (!nameStart(c)) return State::Broken;
       nameHash_ = hashed(nameHash_, c);
+      localHash_ = hashed(kHashBasis, c);
       return State::StartName;
     case State::StartName:
       if (nameByte(c)) {
         nameHash_ = hashed(nameHash_, c);
+        localHash_ = c == ':' ? kHashBasis : hashed(localHash_, c);
         return State::StartName;
       }
       if (c == '>') return open();
       if (c == '/') return State::TagSlash;
+      cell_ = worksheet_ && localHash_ == kCellName;
+      inAttributeName_ = false;
       return space(c) ? State::Tag : State::Broken;
     case State::Tag:
+      if (nameByte(c)) {
+        if (!inAttributeName_) attributeHash_ = kHashBasis;
+        inAttributeName_ = true;
+        attributeHash_ = hashed(attributeHash_, c);
+        return State::Tag;
+      }
+      inAttributeName_ = false;
       if (c == '>') return open();
       if (c == '/') return State::TagSlash;
+      if ((c == '"' || c == '\'') && cell_ && attributeHash_ == kReferenceName) {
+        quote_ = c;
+        letters_ = digits_ = 0;
+        column_ = row_ = 0;
+        return State::CellReference;
+      }
       if (c == '"') return State::TagDoubleQuoted;
       if (c == '\'') return State::TagSingleQuoted;
-      return nameByte(c) || space(c) || c == '=' ? State::Tag : State::Broken;
+      return space(c) || c == '=' ? State::Tag : State::Broken;
+    case State::CellReference:
+      if (c == quote_) return cellEnded();
+      if (letter(c)) {
+        if (digits_ != 0 || ++letters_ > kMaxColumnLetters) return State::Broken;
+        column_ = column_ * 26 + static_cast<std::uint32_t>((c | 0x20) - 'a' + 1);
+        return State::CellReference;
+      }
+      if (!digit(c) || letters_ == 0 || (digits_ == 0 && c == '0') || ++digits_ > kMaxRowDigits) return State::Broken;
+      row_ = row_ * 10 + static_cast<std::uint32_t>(c - '0');
+      return State::CellReference;
     case State::TagSlash: return c == '>' ? State::Text : State::Broken;  // an empty element
     case State::EndName:
       if (nameByte(c)) {

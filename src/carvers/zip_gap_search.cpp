@@ -38,10 +38,11 @@ bool endsWithNoCase(std::string_view s, std::string_view suffix) {
 // Parts that packages hold as XML text. Legacy drawing parts (.vml) are left out: office
 // programs write them with markup no XML parser accepts.
 bool markupPart(std::string_view name) { return endsWithNoCase(name, ".xml") || endsWithNoCase(name, ".rels"); }
+bool worksheetPart(std::string_view name) { return name.starts_with("xl/worksheets/") && endsWithNoCase(name, ".xml"); }
 
 // Output is inflated and judged this much at a time, so that wrong data is given up soon
 // after the markup it decodes to breaks.
-constexpr std::size_t kInflateChunkBytes = 8 * 1024;
+constexpr std::size_t kInflateChunkBytes = 1024;
 
 }  // namespace
 
@@ -304,7 +305,7 @@ FragmentVerdict ZipFragmentCheck::record() {
     s.crc = 0;
     s.produced = 0;
     s.markup = markupPart(s.entry.name);
-    s.markupCheck = MarkupCheck();
+    s.markupCheck = MarkupCheck(worksheetPart(s.entry.name));
     s.pos = s.dataStart;
     s.phase = Phase::Data;
     if (method == kMethodDeflated) startInflate();
