@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "carvers/cluster_search.h"
 
@@ -20,7 +21,22 @@ struct Failure {
   std::size_t blameLevel = 0;
 };
 
-constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+// States of the check kept for going back: enough for the path being repaired, the run
+// that failed before it and the jumps tried from it.
+constexpr std::size_t kCachedStates = 256;
+// Candidates answered from what was learnt before (a jump tried again with more jumps left,
+// a level taken again) cost no decoding, but the search still walks them: this many times
+// the clusters it may try bounds that walk.
+constexpr std::int64_t kVisitsPerTry = 16;
+
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+// The key of an assembly: its clusters in order, folded one by one.
+std::uint64_t extendKey(std::uint64_t key, std::int64_t cluster) { return mix(key ^ mix(static_cast<std::uint64_t>(cluster))); }
 // Jumps behind or far ahead are looked for at the failing level and this many before it:
 // a check that lets wrong clusters through notices them within a few (deflate data).
 constexpr std::size_t kWideJumpLevels = 4;
@@ -43,9 +59,9 @@ class RepairSearch : ClusterSearch {
     const std::optional<FragmentVerdict> v = takeFirst();
     if (!v) return std::nullopt;
     steps_.push_back(0);
+    keys_.push_back(extendKey(0, chosen_.front()));
     if (*v == FragmentVerdict::Complete) return assembly();
-    check_.save(1);
-    atSlot_ = 1;
+    remember();
     Failure failure;
     switch (runFree(failure)) {
       case RunEnd::Complete: return assembly();
@@ -71,7 +87,7 @@ class RepairSearch : ClusterSearch {
   // Takes the file as it lies until it ends or no plain continuation holds together.
   RunEnd runFree(Failure& failure) {
     for (;;) {
-      if (outOfBounds()) return RunEnd::OutOfBounds;
+      if (spent()) return RunEnd::OutOfBounds;
       const std::size_t level = chosen_.size();
       std::array<std::int64_t, 2> next{};
       const std::size_t n = continuations(level, next);
@@ -135,22 +151,21 @@ class RepairSearch : ClusterSearch {
     return Outcome::NotFound;
   }
 
-  // Makes the assembly the first `level` clusters of `failed` again, taking them anew where a
-  // deeper try replaced them. False when that cannot be done (their states were dropped).
+  // Makes the assembly the first `level` clusters of `failed` again. Nothing is taken: the
+  // check is brought to the state of an assembly only when a cluster is tried after it. False
+  // when levels that far behind are not gone back to.
   bool restore(const std::vector<std::int64_t>& failed, std::size_t level) {
     std::size_t same = 0;
     while (same < level && same < chosen_.size() && chosen_[same] == failed[same]) ++same;
     if (same < floor_ && same < level) return false;
     truncate(same);
-    std::int64_t blame = -1;
-    for (std::size_t l = same; l < level; ++l)
-      if (takeAt(l, failed[l], blame) != Take::Taken) return false;
+    for (std::size_t l = same; l < level; ++l) push(failed[l]);
     return true;
   }
 
   Outcome tryJump(const Failure& f, const std::vector<std::int64_t>& failed, std::int64_t jumps, std::size_t k,
                   std::int64_t c) {
-    if (outOfBounds()) return Outcome::OutOfBounds;
+    if (spent()) return Outcome::OutOfBounds;
     if (k < floor_) return Outcome::NotFound;
     if (!restore(failed, k)) return Outcome::NotFound;
     truncate(k);
@@ -188,17 +203,9 @@ class RepairSearch : ClusterSearch {
     return Outcome::NotFound;
   }
 
-  // The assembly as it was right after the jump to `c` at level k.
+  // The assembly as it was right after the jump to `c` at level k (the jump was taken, so its
+  // state is known).
   bool restoreJump(const std::vector<std::int64_t>& failed, std::size_t k, std::int64_t c) {
-    if (chosen_.size() > k + 1 && chosen_[k] == c) {
-      bool same = true;
-      for (std::size_t l = 0; l < k && same; ++l) same = chosen_[l] == failed[l];
-      if (same) {
-        truncate(k + 1);
-        return true;
-      }
-    }
-    if (chosen_.size() == k + 1 && chosen_[k] == c) return true;
     if (!restore(failed, k)) return false;
     truncate(k);
     std::int64_t blame = -1;
@@ -222,22 +229,106 @@ class RepairSearch : ClusterSearch {
     return n;
   }
 
+  // Tries cluster c at `level` (the assembly holds `level` clusters). What was learnt about
+  // the same cluster after the same assembly before is answered without taking it again.
   Take takeAt(std::size_t level, std::int64_t c, std::int64_t& blame) {
-    if (!piece(firstSectorOf(c), spc_)) return Take::Refused;
-    if (atSlot_ != level) check_.load(level);
-    atSlot_ = kNoSlot;
+    ++visits_;
+    const std::uint64_t key = extendKey(keys_[level - 1], c);
+    if (const auto refused = refused_.find(key); refused != refused_.end()) {
+      blame = blame < 0 ? refused->second : std::min(blame, refused->second);
+      return Take::Refused;
+    }
+    if (const auto known = cache_.find(key); known != cache_.end()) {
+      known->second.lastUse = ++clock_;
+      push(c);
+      raiseFloor();
+      return Take::Taken;
+    }
+    if (!reach(level) || !piece(firstSectorOf(c), spc_)) return Take::Refused;
     ++work_.clustersTried;
     const FragmentVerdict v = check_.take(buffer_);
+    haveState_ = false;
     if (v == FragmentVerdict::Broken) {
+      refused_.emplace(key, check_.blameFrom());
       blame = blame < 0 ? check_.blameFrom() : std::min(blame, check_.blameFrom());
       return Take::Refused;
     }
     push(c);
     if (v == FragmentVerdict::Complete) return Take::Complete;
-    check_.save(level + 1);
-    atSlot_ = level + 1;
+    remember();
     raiseFloor();
     return Take::Taken;
+  }
+
+  // Brings the check to the state after the first `level` clusters of the assembly: from the
+  // nearest state kept on the way there, taking the clusters after it again.
+  bool reach(std::size_t level) {
+    if (haveState_ && stateKey_ == keys_[level - 1]) return true;
+    std::size_t from = level;
+    auto kept = cache_.end();
+    while (from >= 1 && (kept = cache_.find(keys_[from - 1])) == cache_.end()) --from;
+    if (from == 0) return false;
+    kept->second.lastUse = ++clock_;
+    check_.load(kept->second.slot);
+    haveState_ = true;
+    stateKey_ = keys_[from - 1];
+    for (std::size_t l = from; l < level; ++l) {
+      if (!piece(firstSectorOf(chosen_[l]), spc_)) return false;
+      ++work_.clustersTried;
+      haveState_ = check_.take(buffer_) == FragmentVerdict::Consistent;
+      if (!haveState_) return false;
+      stateKey_ = keys_[l];
+      remember(l + 1);
+    }
+    return true;
+  }
+
+  // Keeps the check's present state as that of the first `level` clusters of the assembly.
+  void remember() { remember(chosen_.size()); }
+  void remember(std::size_t level) {
+    const std::uint64_t key = keys_[level - 1];
+    auto it = cache_.find(key);
+    if (it == cache_.end()) {
+      if (cache_.size() >= kCachedStates) evict();
+      it = cache_.emplace(key, Kept{nextSlot(), level, 0}).first;
+    }
+    it->second.lastUse = ++clock_;
+    check_.save(it->second.slot);
+    haveState_ = true;
+    stateKey_ = key;
+  }
+
+  std::size_t nextSlot() {
+    if (freeSlots_.empty()) return slotsUsed_++;
+    const std::size_t slot = freeSlots_.back();
+    freeSlots_.pop_back();
+    return slot;
+  }
+
+  // Drops a quarter of the states kept: those of levels never gone back to first, then the
+  // ones used longest ago. The state after the first cluster stays: every path begins there.
+  void evict() {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> order;  // (rank, key)
+    order.reserve(cache_.size());
+    for (const auto& [key, kept] : cache_) {
+      if (kept.level == 1) continue;
+      order.emplace_back(kept.level < floor_ ? 0 : kept.lastUse, key);
+    }
+    const std::size_t drop = std::max<std::size_t>(1, kCachedStates / 4);
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(std::min(drop, order.size())), order.end());
+    for (std::size_t i = 0; i < drop && i < order.size(); ++i) {
+      const auto it = cache_.find(order[i].second);
+      check_.forget(it->second.slot);
+      freeSlots_.push_back(it->second.slot);
+      cache_.erase(it);
+    }
+  }
+
+  // Bounds of the work: the clusters taken, and the candidates walked in all.
+  bool spent() {
+    if (visits_ >= kVisitsPerTry * limits_.maxClustersTried) return true;
+    if ((visits_ & 63) == 0 && std::chrono::steady_clock::now() - began_ > limits_.maxTime) return true;
+    return outOfBounds();
   }
 
   void push(std::int64_t c) {
@@ -249,6 +340,7 @@ class RepairSearch : ClusterSearch {
     }
     chosen_.push_back(c);
     steps_.push_back(stride);
+    keys_.push_back(extendKey(keys_.back(), c));
     taken_.insert(c);
   }
 
@@ -258,18 +350,16 @@ class RepairSearch : ClusterSearch {
       taken_.erase(chosen_.back());
       chosen_.pop_back();
       steps_.pop_back();
+      keys_.pop_back();
     }
-    if (atSlot_ != level) atSlot_ = kNoSlot;
   }
 
-  // Levels far behind the furthest one reached are never gone back to: their states are
-  // dropped, which keeps a long file's search in bounded memory.
+  // Levels far behind the furthest one reached are never gone back to (their states go
+  // first when states are dropped).
   void raiseFloor() {
     const std::size_t level = chosen_.size();
     if (level <= limits_.maxBacktrack + floor_) return;
-    const std::size_t floor = level - limits_.maxBacktrack;
-    for (std::size_t l = floor_; l < floor; ++l) check_.forget(l);
-    floor_ = floor;
+    floor_ = level - limits_.maxBacktrack;
   }
 
   std::int64_t nthFree(std::int64_t c, std::int64_t n, std::int64_t limit) const {
@@ -283,7 +373,20 @@ class RepairSearch : ClusterSearch {
 
   std::vector<std::int64_t> best_;   // the longest assembly a run failed after
   std::vector<std::int64_t> steps_;  // the stride (in free clusters) that reached each level; 0 for a jump
-  std::size_t atSlot_ = kNoSlot;  // the saved state the check holds now, if it holds one
+  std::vector<std::uint64_t> keys_;  // the key of the assembly up to each level, inclusive
+  struct Kept {
+    std::size_t slot = 0;
+    std::size_t level = 0;  // clusters of the assembly it is the state after
+    std::uint64_t lastUse = 0;
+  };
+  std::unordered_map<std::uint64_t, Kept> cache_;  // states kept, by the key of their assembly
+  std::unordered_map<std::uint64_t, std::int64_t> refused_;  // assemblies refused, with the blame
+  std::vector<std::size_t> freeSlots_;
+  std::size_t slotsUsed_ = 0;
+  std::uint64_t clock_ = 0;
+  std::int64_t visits_ = 0;
+  bool haveState_ = false;  // the check holds the state of assembly stateKey_
+  std::uint64_t stateKey_ = 0;
   std::size_t floor_ = 1;
   bool jumpsRanOut_ = false;
   bool preferStride_ = true;  // the stride followed so far goes before the next free cluster

@@ -3,7 +3,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <string_view>
 
+#include "carvers/markup_check.h"
 #include "formats/zip.h"
 
 namespace vellumark::zip {
@@ -22,6 +24,25 @@ bool plausibleName(Bytes name) {
     if (c < 0x20 || c == 0x7F) return false;
   return true;
 }
+
+bool endsWithNoCase(std::string_view s, std::string_view suffix) {
+  if (s.size() < suffix.size()) return false;
+  const std::string_view tail = s.substr(s.size() - suffix.size());
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    const char c = tail[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i]) return false;
+  }
+  return true;
+}
+
+// Parts that packages hold as XML text. Legacy drawing parts (.vml) are left out: office
+// programs write them with markup no XML parser accepts.
+bool markupPart(std::string_view name) { return endsWithNoCase(name, ".xml") || endsWithNoCase(name, ".rels"); }
+bool worksheetPart(std::string_view name) { return name.starts_with("xl/worksheets/") && endsWithNoCase(name, ".xml"); }
+
+// Output is inflated and judged this much at a time, so that wrong data is given up soon
+// after the markup it decodes to breaks.
+constexpr std::size_t kInflateChunkBytes = 1024;
 
 }  // namespace
 
@@ -44,6 +65,8 @@ struct ZipFragmentCheck::State {
   std::int64_t dataStart = 0;
   std::int64_t dataEnd = -1;      // -1 while a descriptor entry's data is read
   std::uint32_t crc = 0;          // of the entry's content so far
+  bool markup = false;            // the entry is an XML part, its content judged as it comes
+  MarkupCheck markupCheck;
   std::uint64_t produced = 0;
   bool inflating = false;         // the inflater holds this entry's stream
   std::size_t localCount = 0;
@@ -79,13 +102,39 @@ struct ZipFragmentCheck::Inflate {
   }
 };
 
+// The bytes of one take and the entries its walk checked whole. A piece on the present path
+// keeps its bytes in the assembled file only; one that leaves the path while a saved state
+// still needs it takes a copy of them along.
+struct ZipFragmentCheck::Piece {
+  PiecePtr parent;
+  std::size_t index = 0;     // takes before this one
+  std::int64_t offset = 0;   // in the file
+  std::int64_t length = 0;
+  std::size_t localsBefore = 0;
+  std::vector<Local> locals;         // entries checked whole during this take
+  std::vector<std::uint8_t> bytes;   // empty while on the present path
+  Piece() = default;
+  Piece(const Piece&) = delete;
+  Piece& operator=(const Piece&) = delete;
+  // A long path is a long chain: it is let go link by link, not by recursion.
+  ~Piece() {
+    PiecePtr p = std::move(parent);
+    while (p && p.use_count() == 1) {
+      PiecePtr next = std::move(p->parent);
+      p.reset();
+      p = std::move(next);
+    }
+  }
+};
+
 struct ZipFragmentCheck::Slot {
   State state;
   Inflate inflate;
+  PiecePtr tip;  // the last take of the path the state was saved on
 };
 
 ZipFragmentCheck::ZipFragmentCheck(std::int64_t maxBytes)
-    : maxBytes_(maxBytes), st_(std::make_unique<State>()), z_(std::make_unique<Inflate>()), scratch_(32 * 1024) {}
+    : maxBytes_(maxBytes), st_(std::make_unique<State>()), z_(std::make_unique<Inflate>()), scratch_(kInflateChunkBytes) {}
 
 ZipFragmentCheck::~ZipFragmentCheck() = default;
 
@@ -103,6 +152,7 @@ void ZipFragmentCheck::save(std::size_t slot) {
   if (!slots_[slot]) slots_[slot] = std::make_unique<Slot>();
   Slot& s = *slots_[slot];
   s.state = *st_;
+  s.tip = path_.empty() ? nullptr : path_.back();
   if (st_->inflating) {
     if (!s.inflate.copyFrom(*z_)) s.state.phase = Phase::Done;  // out of memory: the slot refuses everything
   } else {
@@ -118,9 +168,38 @@ void ZipFragmentCheck::load(std::size_t slot) {
   }
   Slot& s = *slots_[slot];
   *st_ = s.state;
-  file_.resize(static_cast<std::size_t>(st_->size));
-  locals_.resize(st_->localCount);
+  switchPath(s.tip);
+  if (locals_.size() != st_->localCount || static_cast<std::int64_t>(file_.size()) != st_->size) st_->phase = Phase::Done;
   if (st_->inflating && !z_->copyFrom(s.inflate)) st_->phase = Phase::Done;
+}
+
+void ZipFragmentCheck::switchPath(const PiecePtr& tip) {
+  // The pieces of the new path that the present one does not share, last first.
+  std::vector<PiecePtr> missing;
+  PiecePtr at = tip;
+  while (at && (at->index >= path_.size() || path_[at->index] != at)) {
+    missing.push_back(at);
+    at = at->parent;
+  }
+  const std::size_t keep = at ? at->index + 1 : 0;
+  while (path_.size() > keep) {
+    PiecePtr& last = path_.back();
+    // Still wanted by a saved state: its bytes go with it.
+    if (last.use_count() > 1) {
+      const auto from = file_.begin() + static_cast<std::ptrdiff_t>(last->offset);
+      last->bytes.assign(from, from + static_cast<std::ptrdiff_t>(last->length));
+    }
+    path_.pop_back();
+  }
+  locals_.resize(keep == 0 ? 0 : path_.back()->localsBefore + path_.back()->locals.size());
+  file_.resize(keep == 0 ? 0 : static_cast<std::size_t>(path_.back()->offset + path_.back()->length));
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    Piece& p = **it;
+    file_.insert(file_.end(), p.bytes.begin(), p.bytes.end());
+    std::vector<std::uint8_t>().swap(p.bytes);
+    locals_.insert(locals_.end(), p.locals.begin(), p.locals.end());
+    path_.push_back(*it);
+  }
 }
 
 void ZipFragmentCheck::forget(std::size_t slot) {
@@ -132,10 +211,19 @@ FragmentVerdict ZipFragmentCheck::take(Bytes cluster) {
   if (st_->phase == Phase::Done) return FragmentVerdict::Broken;
   if (st_->size > maxBytes_) return FragmentVerdict::Broken;
   const std::int64_t from = st_->size;
+  auto piece = std::make_shared<Piece>();
+  piece->parent = path_.empty() ? nullptr : path_.back();
+  piece->index = path_.size();
+  piece->offset = from;
+  piece->length = static_cast<std::int64_t>(cluster.size());
+  piece->localsBefore = locals_.size();
+  path_.push_back(std::move(piece));
   file_.insert(file_.end(), cluster.begin(), cluster.end());
   st_->size += static_cast<std::int64_t>(cluster.size());
   wholeEntry_ = false;
   const FragmentVerdict v = advance();
+  Piece& taken = *path_.back();
+  taken.locals.assign(locals_.begin() + static_cast<std::ptrdiff_t>(taken.localsBefore), locals_.end());
   if (v == FragmentVerdict::Broken) blame_ = blameFor(from);
   return v;
 }
@@ -216,6 +304,8 @@ FragmentVerdict ZipFragmentCheck::record() {
     if (s.dataEnd > maxBytes_) return FragmentVerdict::Broken;
     s.crc = 0;
     s.produced = 0;
+    s.markup = markupPart(s.entry.name);
+    s.markupCheck = MarkupCheck(worksheetPart(s.entry.name));
     s.pos = s.dataStart;
     s.phase = Phase::Data;
     if (method == kMethodDeflated) startInflate();
@@ -271,6 +361,8 @@ FragmentVerdict ZipFragmentCheck::data() {
   const std::int64_t end = s.dataEnd >= 0 ? std::min(s.size, s.dataEnd) : s.size;
   if (s.entry.method == kMethodStored) {
     if (end > s.pos) {
+      if (s.markup && !s.markupCheck.take(Bytes(file_.data() + s.pos, static_cast<std::size_t>(end - s.pos))))
+        return FragmentVerdict::Broken;
       s.crc = static_cast<std::uint32_t>(crc32(s.crc, file_.data() + s.pos, static_cast<uInt>(end - s.pos)));
       s.decoded += static_cast<std::uint64_t>(end - s.pos);
       decodedWork_ += static_cast<std::uint64_t>(end - s.pos);
@@ -297,6 +389,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     s.produced += out;
     s.decoded += out;
     decodedWork_ += out;
+    if (s.markup && !s.markupCheck.take(Bytes(scratch_.data(), out))) return FragmentVerdict::Broken;
     if (!s.descriptor && s.produced > s.entry.uncompressedSize) return wholeEntryBroken();
     if (rc == Z_STREAM_END) {
       ended = true;

@@ -5,6 +5,11 @@
 // end record must agree with the entries walked. Wrong data inside a deflate stream is
 // usually refused within a few hundred bytes; a stored stretch is settled by its CRC-32.
 //
+// The check can go back to any state it saved, not only to one on the path taken last: the
+// bytes a saved state was built from are kept (in pieces, one per cluster taken, shared by
+// the states that took them), and put back into the assembled file when it is loaded. Pieces
+// on the present path are held only once, in the assembled file.
+//
 // Packages as office programs write them are understood: stored and deflated entries with
 // sizes in the local header, or a data descriptor after deflated data. A ZIP64 package, an
 // encrypted entry or another method makes the check refuse, and the package is left to the
@@ -43,6 +48,8 @@ class ZipFragmentCheck final : public FragmentCheck {
   struct Slot;
   struct Inflate;
   struct Local;
+  struct Piece;
+  using PiecePtr = std::shared_ptr<Piece>;
 
   [[nodiscard]] FragmentVerdict advance();
   [[nodiscard]] FragmentVerdict record();
@@ -51,6 +58,8 @@ class ZipFragmentCheck final : public FragmentCheck {
   [[nodiscard]] std::int64_t blameFor(std::int64_t clusterStart) const;
   [[nodiscard]] bool have(std::int64_t offset, std::int64_t n) const;
   void startInflate();
+  // Makes the assembled file and the entries walked those of the path that ends in `tip`.
+  void switchPath(const PiecePtr& tip);
   // The entry ended with sizes or a CRC-32 that do not agree: the fault may lie anywhere in it.
   [[nodiscard]] FragmentVerdict wholeEntryBroken();
 
@@ -60,6 +69,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::unique_ptr<Inflate> z_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<Local> locals_;  // entries checked whole, in file order
+  std::vector<PiecePtr> path_;  // the pieces of the present path, one for each take
   std::vector<std::uint8_t> scratch_;
   std::int64_t blame_ = 0;
   bool wholeEntry_ = false;
