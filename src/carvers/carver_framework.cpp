@@ -114,6 +114,13 @@ bool Carve::readSectorAt(std::span<std::uint8_t> dest) {
   return false;
 }
 
+bool Carve::outOfMemory(std::int64_t target) {
+  reason_ = "not enough memory to assemble it";
+  troubled_ = true;
+  ctx_.reporter.outOfMemory(startSector_, target);
+  return false;
+}
+
 bool Carve::fetchUpTo(std::int64_t target) {
   if (!started_) return false;
   try {
@@ -123,10 +130,7 @@ bool Carve::fetchUpTo(std::int64_t target) {
       reportProgress();
     }
   } catch (const std::bad_alloc&) {
-    reason_ = "not enough memory to assemble it";
-    troubled_ = true;
-    ctx_.reporter.outOfMemory(startSector_, target);
-    return false;
+    return outOfMemory(target);
   }
   return true;
 }
@@ -167,10 +171,7 @@ bool Carve::readThrough(std::int64_t target) {
       reportProgress();
     }
   } catch (const std::bad_alloc&) {
-    reason_ = "not enough memory to assemble it";
-    troubled_ = true;
-    ctx_.reporter.outOfMemory(startSector_, target);
-    return false;
+    return outOfMemory(target);
   }
   return true;
 }

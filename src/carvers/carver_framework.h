@@ -167,6 +167,8 @@ class Carve {
   [[nodiscard]] bool claimFollowingSector();
   [[nodiscard]] bool readNextSector();
   [[nodiscard]] bool readSectorAt(std::span<std::uint8_t> dest);
+  // The carve fails for want of memory to hold `target` bytes: said, and false.
+  [[nodiscard]] bool outOfMemory(std::int64_t target);
   void reportProgress();
   template <typename T>
   [[nodiscard]] std::optional<T> field(std::int64_t offset, std::size_t width, T (*decode)(Bytes, std::size_t)) {
