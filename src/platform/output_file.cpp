@@ -210,22 +210,24 @@ namespace {
 class BatchFlush {
  public:
   explicit BatchFlush(std::span<const int> fds) {
+    std::vector<std::pair<dev_t, bool>> flushed;
+    held_.reserve(fds.size());
     for (int fd : fds) {
       struct stat st {};
-      if (::fstat(fd, &st) != 0) continue;
-      const bool seen = std::any_of(flushed_.begin(), flushed_.end(), [&](const auto& f) { return f.first == st.st_dev; });
-      if (!seen) flushed_.emplace_back(st.st_dev, ::syncfs(fd) == 0);
+      if (::fstat(fd, &st) != 0) {
+        held_.push_back(false);
+        continue;
+      }
+      auto it = std::find_if(flushed.begin(), flushed.end(), [&](const auto& f) { return f.first == st.st_dev; });
+      if (it == flushed.end()) it = flushed.insert(flushed.end(), {st.st_dev, ::syncfs(fd) == 0});
+      held_.push_back(it->second);
     }
   }
-  // Whether the data of `fd` is on the disk now.
-  [[nodiscard]] bool holds(int fd) const {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return false;
-    return std::any_of(flushed_.begin(), flushed_.end(), [&](const auto& f) { return f.first == st.st_dev && f.second; });
-  }
+  // Whether the data of the batch's file `i` is on the disk now.
+  [[nodiscard]] bool holds(std::size_t i) const { return i < held_.size() && held_[i]; }
 
  private:
-  std::vector<std::pair<dev_t, bool>> flushed_;
+  std::vector<bool> held_;
 };
 
 }  // namespace
@@ -238,10 +240,11 @@ std::vector<OutputBatch::Outcome> OutputBatch::commit() {
   fds.reserve(entries_.size());
   for (const Entry& e : entries_) fds.push_back(e.file.fd_);
   const BatchFlush flush(fds);
-  for (Entry& e : entries_) {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    Entry& e = entries_[i];
     PendingOutputFile& f = e.file;
     Outcome outcome{e.finalPath, e.finalPath, std::nullopt};
-    if (!flush.holds(f.fd_) && ::fdatasync(f.fd_) != 0) {
+    if (!flush.holds(i) && ::fdatasync(f.fd_) != 0) {
       outcome.error = OsError{errno, "flush " + f.tempPath_};
     } else if (::close(std::exchange(f.fd_, -1)) != 0) {
       outcome.error = OsError{errno, "close " + f.tempPath_};
