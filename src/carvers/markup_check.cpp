@@ -12,14 +12,40 @@ constexpr std::string_view kCdataOpen = "CDATA[";
 // Longer references than this are no reference a package without a document type can use.
 constexpr std::uint8_t kMaxReferenceChars = 64;
 
-bool space(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-// Bytes no XML 1.0 text holds anywhere, not even in a comment.
-bool forbidden(std::uint8_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
-bool letter(std::uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-// Bytes of a name: ASCII name characters, or any byte of a UTF-8 sequence beyond ASCII.
-bool nameStart(std::uint8_t c) { return letter(c) || c == '_' || c == ':' || c >= 0x80; }
-bool nameByte(std::uint8_t c) { return nameStart(c) || digit(c) || c == '-' || c == '.'; }
+// Classes of bytes, looked up in one table: the test asks them of every byte it steps over.
+enum ByteClass : std::uint8_t {
+  kSpace = 1, kForbidden = 2, kLetter = 4, kDigit = 8, kNameStart = 16, kNameByte = 32,
+};
+
+struct ClassTable {
+  std::array<std::uint8_t, 256> classes{};
+  constexpr ClassTable() {
+    for (int c = 0; c < 256; ++c) {
+      std::uint8_t k = 0;
+      const bool isLetter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      const bool isDigit = c >= '0' && c <= '9';
+      // Bytes of a name: ASCII name characters, or any byte of a UTF-8 sequence beyond ASCII.
+      const bool isNameStart = isLetter || c == '_' || c == ':' || c >= 0x80;
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') k |= kSpace;
+      // Bytes no XML 1.0 text holds anywhere, not even in a comment.
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') k |= kForbidden;
+      if (isLetter) k |= kLetter;
+      if (isDigit) k |= kDigit;
+      if (isNameStart) k |= kNameStart;
+      if (isNameStart || isDigit || c == '-' || c == '.') k |= kNameByte;
+      classes[static_cast<std::size_t>(c)] = k;
+    }
+  }
+};
+constexpr ClassTable kClasses;
+
+bool is(std::uint8_t c, ByteClass k) { return (kClasses.classes[c] & k) != 0; }
+bool space(std::uint8_t c) { return is(c, kSpace); }
+bool forbidden(std::uint8_t c) { return is(c, kForbidden); }
+bool letter(std::uint8_t c) { return is(c, kLetter); }
+bool digit(std::uint8_t c) { return is(c, kDigit); }
+bool nameStart(std::uint8_t c) { return is(c, kNameStart); }
+bool nameByte(std::uint8_t c) { return is(c, kNameByte); }
 
 constexpr std::uint32_t kHashBasis = 2166136261u;
 constexpr std::uint32_t hashed(std::uint32_t h, std::uint8_t c) { return (h ^ c) * 16777619u; }
@@ -80,15 +106,63 @@ bool MarkupCheck::take(std::span<const std::uint8_t> bytes) {
   const std::uint8_t* p = bytes.data();
   const std::uint8_t* const end = p + bytes.size();
   while (p != end) {
-    if (state_ == State::Unjudged || state_ == State::Broken) break;
-    // Runs of bytes that leave the state as it is are passed over whole.
-    if (const std::uint8_t stop = stopsOf(state_); stop != 0) {
-      while (p != end && (kStops.stops[*p] & stop) == 0) ++p;
-      if (p == end) break;
+    // Runs of bytes that leave the state as it is are passed over whole; names are hashed
+    // as they are passed over.
+    switch (state_) {
+      case State::Unjudged:
+      case State::Broken: return state_ != State::Broken;
+      case State::StartName: p = startNameRun(p, end); break;
+      case State::EndName: p = endNameRun(p, end); break;
+      case State::Tag: p = tagRun(p, end); break;
+      default:
+        if (const std::uint8_t stop = stopsOf(state_); stop != 0)
+          while (p != end && (kStops.stops[*p] & stop) == 0) ++p;
+        break;
     }
+    if (p == end) break;
     state_ = step(*p++);
   }
   return state_ != State::Broken;
+}
+
+const std::uint8_t* MarkupCheck::startNameRun(const std::uint8_t* p, const std::uint8_t* end) {
+  std::uint32_t name = nameHash_;
+  std::uint32_t local = localHash_;
+  for (; p != end && nameByte(*p); ++p) {
+    name = hashed(name, *p);
+    local = *p == ':' ? kHashBasis : hashed(local, *p);
+  }
+  nameHash_ = name;
+  localHash_ = local;
+  return p;
+}
+
+const std::uint8_t* MarkupCheck::endNameRun(const std::uint8_t* p, const std::uint8_t* end) {
+  std::uint32_t name = nameHash_;
+  for (; p != end && nameByte(*p); ++p) name = hashed(name, *p);
+  nameHash_ = name;
+  return p;
+}
+
+// Attribute names, the white space between them and the '=' after them.
+const std::uint8_t* MarkupCheck::tagRun(const std::uint8_t* p, const std::uint8_t* end) {
+  std::uint32_t attribute = attributeHash_;
+  bool inName = inAttributeName_;
+  for (; p != end; ++p) {
+    const std::uint8_t c = *p;
+    if (nameByte(c)) {
+      if (!inName) attribute = kHashBasis;
+      inName = true;
+      attribute = hashed(attribute, c);
+    } else if (space(c) || c == '=') {
+      inName = false;
+    } else {
+      break;
+    }
+  }
+  attributeHash_ = attribute;
+  inAttributeName_ = inName;
+  return p;
 }
 
 MarkupCheck::State MarkupCheck::open() {
@@ -113,6 +187,8 @@ MarkupCheck::State MarkupCheck::cellEnded() {
 }
 
 MarkupCheck::State MarkupCheck::step(std::uint8_t c) {
+  // The states before Broken look at the text's first bytes only, or at none.
+  if (state_ > State::Broken && forbidden(c)) return State::Broken;
   switch (state_) {
     case State::Start:
       if (c == 0xEF) return State::Bom1;
@@ -122,10 +198,6 @@ MarkupCheck::State MarkupCheck::step(std::uint8_t c) {
     case State::Bom2: return c == 0xBF ? State::Start : State::Unjudged;
     case State::Unjudged:
     case State::Broken: return state_;
-    default: break;
-  }
-  if (forbidden(c)) return State::Broken;
-  switch (state_) {
     case State::Text:
       if (c == '<') return State::Open;
       if (c == '&') {

@@ -39,6 +39,7 @@ class MarkupCheck {
   // True while the text is judged (it began like XML and declared no document type).
   [[nodiscard]] bool judging() const;
 
+  // The states up to Broken are those of a text not (or no longer) judged byte by byte.
   enum class State : std::uint8_t {
     Start, Bom1, Bom2, Unjudged, Broken,
     Text, Reference, Open, StartName, Tag, TagSlash, TagDoubleQuoted, TagSingleQuoted, EndName, EndSpace, CellReference,
@@ -49,6 +50,10 @@ class MarkupCheck {
 
  private:
   [[nodiscard]] State step(std::uint8_t c);
+  // Pass over the bytes that leave the state StartName, EndName or Tag as it is.
+  [[nodiscard]] const std::uint8_t* startNameRun(const std::uint8_t* p, const std::uint8_t* end);
+  [[nodiscard]] const std::uint8_t* endNameRun(const std::uint8_t* p, const std::uint8_t* end);
+  [[nodiscard]] const std::uint8_t* tagRun(const std::uint8_t* p, const std::uint8_t* end);
   [[nodiscard]] State open();   // the start tag named nameHash_ ended
   [[nodiscard]] State close();  // the end tag named nameHash_ ended
   [[nodiscard]] State cellEnded();  // a cell reference's closing quote came
