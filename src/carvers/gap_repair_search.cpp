@@ -69,19 +69,44 @@ class RepairSearch : ClusterSearch {
       case RunEnd::Failed: break;
     }
     // One jump, then two, ...: a wrong cluster that the check lets through for a while must
-    // not lead the search into repairing what it spoilt.
+    // not lead the search into repairing what it spoilt. Jumps near ahead are tried with
+    // every number of jumps first: a file written round robin whose partners end one after
+    // another needs a small jump at each end, and a wide scan at a low level, with too few
+    // jumps left to follow what it finds, would cost thousands of clusters before them.
     const std::vector<std::int64_t> failed = chosen_;
-    for (std::int64_t jumps = 1; jumps <= limits_.maxJumps; ++jumps) {
-      jumpsRanOut_ = false;
-      if (!restore(failed, failure.level)) break;
-      switch (solve(failure, jumps, 1)) {
-        case Outcome::Found: return assembly();
-        case Outcome::OutOfBounds: return giveUp();
-        case Outcome::NotFound: break;
+    for (const bool wide : {false, true}) {
+      wide_ = wide;
+      if (wide) {
+        switch (repairFurthest()) {
+          case Outcome::Found: return assembly();
+          case Outcome::OutOfBounds: return giveUp();
+          case Outcome::NotFound: break;
+        }
       }
-      if (!jumpsRanOut_) return std::nullopt;  // more jumps would find nothing more
+      for (std::int64_t jumps = 1; jumps <= limits_.maxJumps; ++jumps) {
+        passJumps_ = jumps;
+        jumpsRanOut_ = false;
+        if (!restore(failed, failure.level)) return giveUp();
+        switch (solve(failure, jumps, 1)) {
+          case Outcome::Found: return assembly();
+          case Outcome::OutOfBounds: return giveUp();
+          case Outcome::NotFound: break;
+        }
+        if (!jumpsRanOut_) break;  // more jumps would find nothing more
+      }
     }
+    if (!jumpsRanOut_) return std::nullopt;
     return giveUp();
+  }
+
+  // The near jumps carried the file furthest along one path: that path's own failure is
+  // repaired first with jumps of every width, before the narrow ones are taken back.
+  Outcome repairFurthest() {
+    if (furthest_.failure.level == 0) return Outcome::NotFound;
+    const Furthest f = furthest_;
+    jumpsRanOut_ = false;
+    if (!restore(f.path, f.failure.level)) return Outcome::NotFound;
+    return solve(f.failure, limits_.maxJumps - f.jumpsUsed, f.lowest);
   }
 
   // Takes the file as it lies until it ends or no plain continuation holds together.
@@ -127,6 +152,7 @@ class RepairSearch : ClusterSearch {
         if (k <= floor_) break;
       }
     }
+    if (!wide_) return Outcome::NotFound;
     // Behind (pieces out of order), nearest first; then further ahead.
     const std::size_t wideLo = std::max(lo, f.level > kWideJumpLevels ? f.level - kWideJumpLevels : lo);
     for (int phase = 0; phase < 2; ++phase) {
@@ -197,6 +223,8 @@ class RepairSearch : ClusterSearch {
       if (end == RunEnd::OutOfBounds) return Outcome::OutOfBounds;
       // A jump that does not carry the file past where it failed before is not followed.
       if (next.level <= f.level) continue;
+      if (!wide_ && next.level > furthest_.failure.level)
+        furthest_ = Furthest{chosen_, next, passJumps_ - jumps + 1, k + 1};
       const Outcome o = solve(next, jumps - 1, k + 1);
       if (o != Outcome::NotFound) return o;
     }
@@ -388,7 +416,18 @@ class RepairSearch : ClusterSearch {
   bool haveState_ = false;  // the check holds the state of assembly stateKey_
   std::uint64_t stateKey_ = 0;
   std::size_t floor_ = 1;
+  // The path the near jumps carried furthest: its clusters up to where it failed, the
+  // failure, the jumps it took and the first level after its last jump.
+  struct Furthest {
+    std::vector<std::int64_t> path;
+    Failure failure;
+    std::int64_t jumpsUsed = 0;
+    std::size_t lowest = 1;
+  };
+  Furthest furthest_;
+  std::int64_t passJumps_ = 0;  // the jumps the present pass may take in all
   bool jumpsRanOut_ = false;
+  bool wide_ = true;          // jumps behind and far ahead are tried too, not only near ahead
   bool preferStride_ = true;  // the stride followed so far goes before the next free cluster
 };
 
