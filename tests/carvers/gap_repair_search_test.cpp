@@ -108,6 +108,21 @@ TEST(RepairSearch, StoredPackagesComeBackFromEveryLayout) {
   }
 }
 
+// Pieces out of order need a jump ahead over the last piece, then one back to it. The second
+// lies behind, where only a wide jump reaches: the search must try it on the path the first
+// carried furthest, not first scan the junk ahead of every level with one jump.
+TEST(RepairSearch, PiecesOutOfOrderBeforeMuchJunkComeBackWithinASmallBudget) {
+  test::FragmentedImage img(9);
+  img.junk(2);
+  img.outOfOrder(storedPackage(6, 4, 6000), 3);
+  img.junk(1500);
+  GapSearchLimits limits;
+  limits.maxClustersTried = 1000;
+  const Searched s = search(img.bytes(), img.files().back(), limits);
+  ASSERT_TRUE(s.found) << "after " << s.work.clustersTried << " clusters tried";
+  EXPECT_EQ(s.package, img.files().back().bytes);
+}
+
 // The package with its third cluster overwritten: nothing can complete it.
 struct LostCluster {
   test::FragmentedImage img{11};
