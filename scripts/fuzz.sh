@@ -31,6 +31,9 @@ configure() {  # build dir, extra cmake options...
 # AddressSanitizer's quarantine of freed memory (256 MiB by default) would count against the
 # 512 MiB limit; a smaller one keeps that limit about the parsers' own memory.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
+# The whole-scan targets write what they recover into a folder under TMPDIR and flush it: in
+# memory (/dev/shm) that flush costs nothing, on a disk it costs an eighth of the runs.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 dict_args=()
 if [ -f "tests/fuzz/dict/$target.dict" ]; then dict_args=(-dict="tests/fuzz/dict/$target.dict"); fi
