@@ -575,6 +575,33 @@ def walks_to_the_end():
     return out
 
 
+def rar_archives():
+    """RAR 4 archives built block by block: whole with an end block, one whose added-size
+    field lies past the image, one whose chain runs to the image's end, one whose packed data
+    lies over claimed clusters: (name, carvers input)."""
+    marker = b"Rar!\x1a\x07\x00"
+
+    def block(kind, flags, size, added=None, body=b""):
+        return struct.pack("<HBHH", 0, kind, flags, size) + (b"" if added is None else struct.pack("<I", added)) + body
+
+    name = b"report.doc"
+    archive_header = block(0x73, 0, 13, body=b"\x00" * 6)
+
+    def archive(packed):
+        return (marker + archive_header + block(0x74, 0x8000, 32 + len(name), len(packed), b"\x00" * 21 + name) +
+                packed + block(0x7B, 0, 7))
+
+    packed = junk(7, 1500)
+    return [
+        ("whole.rar", bytes([0, 15]) + archive(packed)),
+        ("4k-whole.rar", bytes([1, 15]) + archive(packed)),
+        ("added-size-past-end.rar", bytes([0, 15]) + marker + block(0x73, 0, 498, body=b"\x00" * 491) +
+         struct.pack("<HBHH", 0, 0x74, 0x8000, 40)),
+        ("no-end-block.rar", bytes([0, 15]) + marker + block(0x73, 0, 505, body=b"\x00" * 498)),
+        ("over-claimed.rar", with_options(0, 15, CLAIM_ODD, archive(junk(8, 3000)))),
+    ]
+
+
 def add_option_seeds():
     docs = dict(documents(64 * 1024))
     xlsx, docx, pptx = docs.get("54764.xlsx"), docs.get("60329.docx"), docs.get("bug63290.pptx")
@@ -615,6 +642,7 @@ def add_option_seeds():
     for name, code, data in walks_to_the_end():
         seeds.append((name, bytes([0, code]) + data))
         seeds.append(("4k-" + name, bytes([1, code]) + data))
+    seeds += rar_archives()
     for name, data in seeds:
         write("carvers", name, data)
     for name, data in [(n, d[4:]) for n, d in seeds if n.startswith("frag-")]:
