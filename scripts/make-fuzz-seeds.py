@@ -110,6 +110,40 @@ def runs(image, skip_ff):
     return bytes(out)
 
 
+def exfat_variants(image):
+    """The exFAT volume with its root directory's allocation bitmap entry broken: naming
+    cluster 1, naming a cluster past the volume, and missing: (name suffix, volume)."""
+    bps = 1 << image[108]
+    spc = 1 << image[109]
+    heap, root = struct.unpack_from("<II", image, 88)[0], struct.unpack_from("<I", image, 96)[0]
+    at = (heap + (root - 2) * spc) * bps
+    entry = next((at + i for i in range(0, bps, 32) if image[at + i] == 0x81), None)
+    if entry is None:
+        return []
+    out = []
+    for suffix, change in [("bitmap-cluster-1", lambda v: struct.pack_into("<I", v, entry + 20, 1)),
+                           ("bitmap-past-volume", lambda v: struct.pack_into("<I", v, entry + 20, 0xFFFFFF00)),
+                           ("no-bitmap", lambda v: v.__setitem__(entry, 0x01))]:
+        volume = bytearray(image)
+        change(volume)
+        out.append((suffix, bytes(volume)))
+    return out
+
+
+def volume_of(runs_input):
+    """The volume an allocation fuzzer input describes (the inverse of runs)."""
+    sectors = struct.unpack_from("<I", runs_input, 0)[0]
+    volume = bytearray(min(sectors, MAX_SECTORS) * 512)
+    at = 4
+    while at + 6 <= len(runs_input):
+        first, count = struct.unpack_from("<IH", runs_input, at)
+        at += 6
+        data = runs_input[at:at + count * 512]
+        volume[first * 512:first * 512 + len(data)] = data
+        at += count * 512
+    return bytes(volume)
+
+
 def pictures_and_media(tmp):
     """(name, bytes) of small pictures and media files."""
     recipes = [
@@ -386,6 +420,9 @@ def main():
         write("classify_sector", "boot-" + name, image[:4096])
         write("hex_dump", name, image[:512])
         write("allocated_space", name, runs(image, name.startswith("ntfs")))
+        if name.startswith("exfat"):
+            for suffix, volume in exfat_variants(image):
+                write("allocated_space", f"{name}-{suffix}", runs(volume, False))
     for name, data in files + docs:
         write("classify_sector", name, data[:4096])
         write("carvers", name, bytes([0, code_of(name)]) + data)
