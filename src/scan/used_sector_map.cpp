@@ -69,39 +69,46 @@ std::int64_t UsedSectorMap::nextFreeSector(std::int64_t from, std::int64_t last)
   return -1;
 }
 
+std::uint64_t UsedSectorMap::wordAt(std::int64_t wordStart) const {
+  const auto at = static_cast<std::size_t>((wordStart - base_) >> 3);
+  const std::size_t n = std::min<std::size_t>(8, bytes_.size() - at);
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{bytes_[at + i]} << (8 * i);
+  return word;
+}
+
 std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip, std::int64_t last) const {
   last = std::min(last, end_ - 1);
   std::int64_t s = std::max(from, first_);
-  if (skip < 0) return -1;
-  auto step = [&] {  // one sector: true when it is the one sought
-    if (isSectorUsed(s++)) return false;
-    return skip-- == 0;
-  };
-  while (s <= last && (s & 63) != (base_ & 63)) {
-    if (step()) return s - 1;
+  if (skip < 0 || s > last) return -1;
+  // Most looks ahead land in a block where nothing is used yet: the sector sought is then
+  // just `skip` further on.
+  if (s + skip <= last) {
+    const std::int64_t blockEnd = base_ + ((s - base_) / kBlockSectors + 1) * kBlockSectors;
+    if (s + skip < blockEnd && usedInBlock(s) == 0) return s + skip;
   }
-  // Whole 64-sector words: skipped while they hold no more free sectors than are to be passed,
-  // up to a block's start; then whole blocks by their counts; then words again.
-  auto skipWords = [&](bool toBlockStart) {
-    while (last - s >= 63 && !(toBlockStart && (s - base_) % kBlockSectors == 0)) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes_.data() + index(s), sizeof word);
-      const std::int64_t free = 64 - std::popcount(word);
-      if (free > skip) return;
-      skip -= free;
-      s += 64;
-    }
-  };
-  skipWords(true);
-  while (last - s >= kBlockSectors - 1 && (s - base_) % kBlockSectors == 0) {
-    const std::int64_t free = kBlockSectors - usedInBlock(s);
-    if (free > skip) break;
-    skip -= free;
-    s += kBlockSectors;
-  }
-  skipWords(false);
   while (s <= last) {
-    if (step()) return s - 1;
+    // Whole blocks are passed by their counts while they hold no more free sectors than are
+    // still to be passed.
+    if ((s - base_) % kBlockSectors == 0 && last - s >= kBlockSectors - 1) {
+      const std::int64_t free = kBlockSectors - usedInBlock(s);
+      if (free <= skip) {
+        skip -= free;
+        s += kBlockSectors;
+        continue;
+      }
+    }
+    // Then the 64-sector word that holds s: its free sectors from s up to `last`.
+    const std::int64_t wordStart = s - ((s - base_) & 63);
+    std::uint64_t free = ~wordAt(wordStart) & (~std::uint64_t{0} << (s - wordStart));
+    if (last - wordStart < 63) free &= (std::uint64_t{2} << (last - wordStart)) - 1;
+    const int count = std::popcount(free);
+    if (count > skip) {
+      for (; skip > 0; --skip) free &= free - 1;
+      return wordStart + std::countr_zero(free);
+    }
+    skip -= count;
+    s = wordStart + 64;
   }
   return -1;
 }

@@ -58,6 +58,9 @@ class UsedSectorMap {
 
  private:
   [[nodiscard]] bool inRange(std::int64_t s) const { return s >= first_ && s < end_; }
+  // The 64 bits of sectors wordStart.. (wordStart - base_ a multiple of 64); bits past the
+  // map's bytes read as 0.
+  [[nodiscard]] std::uint64_t wordAt(std::int64_t wordStart) const;
   [[nodiscard]] std::size_t index(std::int64_t s) const { return static_cast<std::size_t>((s - base_) >> 3); }
   [[nodiscard]] std::uint8_t& byteOf(std::int64_t s) { return bytes_[index(s)]; }
   [[nodiscard]] static std::uint8_t bitOf(std::int64_t s) { return static_cast<std::uint8_t>(1u << (s & 7)); }
