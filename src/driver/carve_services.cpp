@@ -58,15 +58,22 @@ bool ScanCarveServices::readDirect(std::int64_t offset, std::span<std::uint8_t> 
 // does not hold it: refilling the window there would cost 64 KiB for a few hundred bytes, and
 // the window would then be gone from where the carves go on reading. Its 4 KiB block is kept
 // instead, for the looks that follow.
-bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
+bool ScanCarveServices::inWindow(std::int64_t offset, std::size_t size) const {
   const ReadWindow& w = state_.readWindow;
+  return w.valid && offset >= w.start && offset + static_cast<std::int64_t>(size) <= w.start + static_cast<std::int64_t>(w.length);
+}
+
+bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
   const auto size = static_cast<std::int64_t>(dest.size());
-  if (w.valid && offset >= w.start && offset + size <= w.start + static_cast<std::int64_t>(w.length)) return read(offset, dest);
+  if (inWindow(offset, dest.size())) return read(offset, dest);
   const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
   if (!state_.isOpen() || offset < 0 || offset + size > limit) return false;
+  if (state_.readWindow.copyEarlier(offset, dest) || farLooks_.copy(offset, dest)) return true;
   if (peekCached(offset, dest, limit)) return true;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
-  return got && *got == dest.size();
+  if (!got || *got != dest.size()) return false;
+  farLooks_.keep(offset, dest);
+  return true;
 }
 
 // Serves a look from its 4 KiB block. A first miss reads only the sectors of the block the
@@ -98,6 +105,7 @@ bool ScanCarveServices::peekCached(std::int64_t offset, std::span<std::uint8_t> 
     slot.block = block;
     slot.from = from;
     slot.to = to;
+    farLooks_.keep(offset, std::span(slot.bytes).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(to - within)));
   }
   std::memcpy(dest.data(), slot.bytes.data() + within, dest.size());
   return true;

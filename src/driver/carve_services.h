@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
+#include "driver/far_looks.h"
 #include "driver/scan_regions.h"
 #include "platform/output_file.h"
 #include "scan/front_end.h"
@@ -95,6 +96,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   void outOfMemory(std::int64_t startSector, std::int64_t bytes) override;
 
  private:
+  // Whether the read-ahead window holds [offset, offset + size).
+  [[nodiscard]] bool inWindow(std::int64_t offset, std::size_t size) const;
   // Reads the bytes straight from the source, within the scan range.
   [[nodiscard]] bool readDirect(std::int64_t offset, std::span<std::uint8_t> dest);
   [[nodiscard]] bool writeAsking(const std::string& path, Bytes data);
@@ -120,7 +123,8 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   ScanState& state_;
   FrontEnd& frontEnd_;
-  std::unique_ptr<PeekBlock[]> peekBlocks_;  // made at the first look; its bytes are never read before filled
+  std::unique_ptr<PeekBlock[]> peekBlocks_;
+  FarLooks farLooks_;  // made at the first look; its bytes are never read before filled
   CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;

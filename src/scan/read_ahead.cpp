@@ -12,6 +12,14 @@ constexpr std::int64_t kReadWindowOverlap = 8192;
 
 }  // namespace
 
+bool ReadWindow::copyEarlier(std::int64_t offset, std::span<std::uint8_t> dest) const {
+  const auto size = static_cast<std::int64_t>(dest.size());
+  if (earlierLength == 0 || offset < earlierStart || offset + size > earlierStart + static_cast<std::int64_t>(earlierLength))
+    return false;
+  std::memcpy(dest.data(), earlierBytes.data() + (offset - earlierStart), dest.size());
+  return true;
+}
+
 std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int64_t offset) {
   ReadWindow& w = state.readWindow;
   const std::int64_t limit = (state.scanEndSector + 1) * static_cast<std::int64_t>(state.geometry.bytesPerSector);
@@ -45,8 +53,16 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
       newStart = std::min(offset, w.start - windowBytes + kReadWindowOverlap);
     if (newStart > limit - static_cast<std::int64_t>(kReadWindowBytes)) newStart = limit - static_cast<std::int64_t>(kReadWindowBytes);
     if (newStart < 0) newStart = 0;
+    // The block the window leaves is kept for looks back into it; the buffers trade places.
+    std::swap(w.bytes, w.earlierBytes);
+    if (w.bytes.size() != kReadWindowBytes) w.bytes.resize(kReadWindowBytes);
     auto got = state.sourceHandle->readAt(static_cast<std::uint64_t>(newStart), w.bytes);
-    if (!got) return remaining;  // the window keeps what it held
+    if (!got) {
+      std::swap(w.bytes, w.earlierBytes);  // the window keeps what it held
+      return remaining;
+    }
+    w.earlierStart = w.start;
+    w.earlierLength = w.valid ? w.length : 0;
     w.start = newStart;
     w.length = *got;
     w.valid = true;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,20 @@ struct ReadWindow {
   std::int64_t start = 0;    // source offset of bytes[0]
   std::size_t length = 0;    // bytes actually read into the window
   bool valid = false;
-  void invalidate() { valid = false; length = 0; start = 0; }
+  // What the window held before its last refill (length 0: nothing). Carves go downwards
+  // while their looks reach a few clusters up, into the block the window just left.
+  std::vector<std::uint8_t> earlierBytes;
+  std::int64_t earlierStart = 0;
+  std::size_t earlierLength = 0;
+  void invalidate() {
+    valid = false;
+    length = 0;
+    start = 0;
+    earlierLength = 0;
+  }
+  // Copies [offset, offset + dest.size()) from the block held before the last refill; false
+  // when that block does not hold all of it.
+  [[nodiscard]] bool copyEarlier(std::int64_t offset, std::span<std::uint8_t> dest) const;
 };
 
 enum RecoveryState : std::uint8_t { kRecoveryRunning = 0, kRecoveryPaused = 1, kRecoveryStopRequested = 2 };

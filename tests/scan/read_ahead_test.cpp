@@ -100,6 +100,35 @@ TEST_F(ReadAheadTest, FailedReadKeepsTheWindowAndReportsEverything) {
   EXPECT_EQ(readSource(state, buf, 1024), 0u);
 }
 
+// The block a refill replaces stays at hand for looks back into it, until the next refill,
+// a failed one excepted, or until another source is opened.
+TEST_F(ReadAheadTest, TheBlockBeforeTheLastRefillIsKeptForLooksBackIntoIt) {
+  open(2000, 1999);
+  std::vector<std::uint8_t> buf(512);
+  EXPECT_FALSE(state.readWindow.copyEarlier(0, buf));
+  ASSERT_EQ(readSource(state, buf, 1000 * 512), 0u);
+  ASSERT_EQ(readSource(state, buf, 300 * 512), 0u);
+  const std::size_t calls = source->readCalls();
+  ASSERT_TRUE(state.readWindow.copyEarlier(1100 * 512, buf));
+  expectBytes(buf, 1100 * 512, 512);
+  std::vector<std::uint8_t> last(16);
+  ASSERT_TRUE(state.readWindow.copyEarlier(1000 * 512 + 65536 - 16, last));
+  expectBytes(last, 1000 * 512 + 65536 - 16, 16);
+  EXPECT_FALSE(state.readWindow.copyEarlier(1000 * 512 + 65536 - 8, last));  // runs past it
+  EXPECT_FALSE(state.readWindow.copyEarlier(1000 * 512 - 512, buf));
+  EXPECT_EQ(source->readCalls(), calls);
+
+  source->failReadsIn(1600 * 512, 512);
+  EXPECT_EQ(readSource(state, buf, 1600 * 512), 512u);
+  ASSERT_TRUE(state.readWindow.copyEarlier(1100 * 512, buf));
+  expectBytes(buf, 1100 * 512, 512);
+  ASSERT_EQ(readSource(state, buf, 300 * 512), 0u);  // the window itself is as it was
+  expectBytes(buf, 300 * 512, 512);
+
+  openScanSource(state, countingSource(2000), "again");
+  EXPECT_FALSE(state.readWindow.copyEarlier(1100 * 512, buf));
+}
+
 TEST_F(ReadAheadTest, OpeningAnotherSourceEmptiesTheWindow) {
   open(200, 199);
   std::vector<std::uint8_t> buf(512);
