@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "carvers/carve_memory.h"
 #include "carvers/carver_framework.h"
 #include "carvers/document_naming.h"
 #include "carvers/gap_search.h"
@@ -178,7 +179,32 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
                                        describePackage(held.first(static_cast<std::size_t>(archive.length)), archive));
 }
 
+namespace {
+
+// Whether the walk of the pass for whole packages already failed from this very start for
+// reasons of the bytes alone, with no sector claimed since: the ordinary walk would come to
+// the same stop, as below 200 MiB it fetches and holds the same records (its limits are only
+// wider). The candidate is then turned down as that walk would turn it down, without reading
+// it again, and what the walk learnt is taught to the ordinary walks below it.
+bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
+  if (ctx.memory == nullptr) return false;
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  if (settings.bytesPerSector == 0 || startOffset % settings.bytesPerSector != 0) return false;
+  const std::int64_t startSector = startOffset / settings.bytesPerSector;
+  if (ctx.claims.isSectorUsed(startSector)) return false;
+  const std::optional<CarveMemory::Failure> known = ctx.memory->recall(kConfirmedWalkTag, startOffset);
+  if (!known) return false;
+  const auto stop = static_cast<zip::WalkStop>(known->stop);
+  if (stop != zip::WalkStop::UnknownRecord && stop != zip::WalkStop::OutOfRange) return false;
+  ctx.memory->remember(kTypeOoxml, startOffset, *known);
+  ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  return true;
+}
+
+}  // namespace
+
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
+  if (refusedBefore(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
   // A ZIP is held in memory up to the document length limit, and further only when its

@@ -85,5 +85,49 @@ TEST(GarbageScan, ScansEndAndWriteOnlyWholeFiles) {
   EXPECT_GT(written, 0u);
 }
 
+// A ZIP local header at every cluster, its sizes random: most records claim to end past the
+// scan range, the rest where no record begins. The pass for whole packages walks each of them
+// first; the ordinary pass turns each down for the same reason as when it walks alone, and
+// without reading them all again.
+TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, 5);
+  std::mt19937 rng(5);
+  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
+    img.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 8);
+    img.putLe32(at + 18, static_cast<std::uint32_t>(rng() % (4 * kSectors * 512)));
+    img.putLe32(at + 22, rng()).putLe16(at + 26, 19).putLe16(at + 28, 0).putText(at + 30, "[Content_Types].xml");
+  }
+  struct Outcome {
+    std::vector<std::pair<std::int64_t, std::string>> rejected;
+    std::size_t reads = 0;
+  };
+  auto scan = [&](bool wholeFilePass) {
+    test::TempDir out;
+    ScanState state;
+    std::unique_ptr<MemorySource> source = img.source();
+    const MemorySource* reads = source.get();
+    openScanSource(state, std::move(source), "headers");
+    test::RecordingFrontEnd frontEnd;
+    ScanRequest request;
+    request.outputFolder = out.path().string();
+    request.endSector = state.geometry.lastSector;
+    request.folderOnSource = [](const std::string&) { return false; };
+    ScanHooks hooks = defaultScanHooks();
+    if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
+    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
+    Outcome o;
+    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(r.why()));
+    o.reads = reads->readCalls();
+    return o;
+  };
+  const Outcome alone = scan(false);
+  const Outcome both = scan(true);
+  EXPECT_EQ(alone.rejected.size(), kSectors * 512 / kClusterBytes);
+  EXPECT_EQ(both.rejected, alone.rejected);
+  EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
+}
+
 }  // namespace
 }  // namespace vellumark
