@@ -169,28 +169,66 @@ std::string rescueReportXml(const ScanState& state, const ScanSummary& summary, 
   return out + "</dfxml>\n";
 }
 
-std::string rescueLogText(const ScanSummary& summary, const RescueRunFacts& run) {
+namespace {
+
+// The log, handed over in pieces of about kLogPiece bytes: it may list a hundred thousand
+// candidates, and one string of it all would be megabytes of memory taken for a moment.
+// `emit` takes each piece (and may empty it); false from it ends the log there.
+constexpr std::size_t kLogPiece = 256 * 1024;
+
+template <typename Emit>
+bool produceRescueLog(const ScanSummary& summary, const RescueRunFacts& run, Emit&& emit) {
   std::string out = "# " + run.program + " " + std::string(programVersion()) + ", started " + isoUtc(run.started) +
                     ": " + displayUtf8(run.commandLine) + "\n";
   out += "# sector\ttype\twhy no document came of it\n";
-  out.reserve(out.size() + 64 * (summary.rejections.documents.size() + summary.rejections.abandoned.size()));
-  for (const CandidateRejection& r : summary.rejections.documents) appendLogLine(out, r.startSector, r.typeCode, r.reason);
+  auto line = [&](std::int64_t sector, std::uint8_t code, std::string_view what) {
+    appendLogLine(out, sector, code, what);
+    if (out.size() < kLogPiece) return true;
+    const bool more = emit(out);
+    out.clear();
+    return more;
+  };
+  for (const CandidateRejection& r : summary.rejections.documents)
+    if (!line(r.startSector, r.typeCode, r.why())) return false;
   for (const AbandonedCarve& a : summary.rejections.abandoned) {
     const std::string why = a.unreadableSector >= 0
                                 ? "given up: sector " + std::to_string(a.unreadableSector) + " cannot be read"
                                 : "given up: not enough memory for " + std::to_string(a.bytesNeeded) + " bytes";
-    appendLogLine(out, a.startSector, a.typeCode, why);
+    if (!line(a.startSector, a.typeCode, why)) return false;
   }
   if (summary.rejections.documents.size() >= RejectionLog::kMaxListed)
     out += "# only the first " + std::to_string(RejectionLog::kMaxListed) + " document candidates turned down are listed\n";
-  return out;
+  return emit(out);
+}
+
+platform::Expected<bool> writeRescueLog(const std::string& path, const ScanSummary& summary, const RescueRunFacts& run) {
+  auto pending = platform::createPendingOutputFile(path);
+  if (!pending) return pending.error();
+  platform::Expected<bool> written = true;
+  produceRescueLog(summary, run, [&](const std::string& piece) {
+    written = pending->write(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()));
+    return static_cast<bool>(written);
+  });
+  if (!written) return written.error();
+  return pending->commitAs(path);
+}
+
+}  // namespace
+
+std::string rescueLogText(const ScanSummary& summary, const RescueRunFacts& run) {
+  std::string text;
+  produceRescueLog(summary, run, [&](const std::string& piece) {
+    text += piece;
+    return true;
+  });
+  return text;
 }
 
 platform::Expected<RescueReportPaths> writeRescueReport(const ScanState& state, const ScanSummary& summary,
                                                         const RescueRunFacts& run) {
   RescueReportPaths paths{unusedName(state.outputFolder + "report.xml"), unusedName(state.outputFolder + "rescue.log")};
   if (auto written = writeText(paths.report, rescueReportXml(state, summary, run)); !written) return written.error();
-  if (auto written = writeText(paths.log, rescueLogText(summary, run)); !written) return written.error();
+  if (auto written = writeRescueLog(paths.log, summary, run); !written) return written.error();
   return paths;
 }
 

@@ -343,11 +343,18 @@ void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reas
     lastCount_ = &rejections_.counts[{candidateType_, std::string(reason)}];
     lastCountType_ = candidateType_;
     lastCountReason_.assign(reason);
+    lastReasonText_ = nullptr;
   }
   ++*lastCount_;
   const bool document = candidateType_ == kTypeOle2 || candidateType_ == kTypeOoxml;
-  if (document && rejections_.documents.size() < RejectionLog::kMaxListed)
-    rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, std::string(reason)});
+  if (!document || rejections_.documents.size() >= RejectionLog::kMaxListed) return;
+  if (!lastReasonText_) {
+    auto it = reasonTexts_.find(reason);
+    if (it == reasonTexts_.end())
+      it = reasonTexts_.emplace(std::string(reason), std::make_shared<const std::string>(reason)).first;
+    lastReasonText_ = it->second;
+  }
+  rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, lastReasonText_});
 }
 
 void ScanCarveServices::unreadable(std::int64_t startSector, std::int64_t sector) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,11 +22,13 @@
 
 namespace vellumark {
 
-// A document candidate that gave no document, and why.
+// A document candidate that gave no document, and why. Candidates are mostly turned down
+// for one of a few reasons, so each text is held once and shared by all that give it.
 struct CandidateRejection {
   std::int64_t startSector = 0;
   std::uint8_t typeCode = 0;
-  std::string reason;
+  std::shared_ptr<const std::string> reason;
+  [[nodiscard]] std::string_view why() const { return reason ? std::string_view(*reason) : std::string_view(); }
 };
 
 // A carve given up for want of a readable sector or of memory.
@@ -136,6 +139,9 @@ class ScanCarveServices final : public CarveSettingsSource,
   std::uint64_t* lastCount_ = nullptr;
   std::uint8_t lastCountType_ = 0;
   std::string lastCountReason_;
+  // The shared text of each reason given so far, and the one given last.
+  std::map<std::string, std::shared_ptr<const std::string>, std::less<>> reasonTexts_;
+  std::shared_ptr<const std::string> lastReasonText_;
   bool batched_ = false;
   platform::OutputBatch batch_;
   // The data of the batch's files, kept until they have their names: a file whose flush or
