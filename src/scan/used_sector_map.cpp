@@ -71,8 +71,14 @@ std::int64_t UsedSectorMap::nextFreeSector(std::int64_t from, std::int64_t last)
 
 std::uint64_t UsedSectorMap::wordAt(std::int64_t wordStart) const {
   const auto at = static_cast<std::size_t>((wordStart - base_) >> 3);
-  const std::size_t n = std::min<std::size_t>(8, bytes_.size() - at);
   std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (at + 8 <= bytes_.size()) {
+      std::memcpy(&word, bytes_.data() + at, sizeof word);
+      return word;
+    }
+  }
+  const std::size_t n = std::min<std::size_t>(8, bytes_.size() - at);
   for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{bytes_[at + i]} << (8 * i);
   return word;
 }
@@ -102,7 +108,7 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
     const std::int64_t wordStart = s - ((s - base_) & 63);
     std::uint64_t free = ~wordAt(wordStart) & (~std::uint64_t{0} << (s - wordStart));
     if (last - wordStart < 63) free &= (std::uint64_t{2} << (last - wordStart)) - 1;
-    const int count = std::popcount(free);
+    const int count = free == ~std::uint64_t{0} ? 64 : std::popcount(free);
     if (count > skip) {
       for (; skip > 0; --skip) free &= free - 1;
       return wordStart + std::countr_zero(free);
