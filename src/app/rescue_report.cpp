@@ -189,7 +189,7 @@ bool produceRescueLog(const ScanSummary& summary, const RescueRunFacts& run, Emi
     return more;
   };
   for (const CandidateRejection& r : summary.rejections.documents)
-    if (!line(r.startSector, r.typeCode, r.why())) return false;
+    if (!line(r.startSector, r.typeCode, summary.rejections.why(r))) return false;
   for (const AbandonedCarve& a : summary.rejections.abandoned) {
     const std::string why = a.unreadableSector >= 0
                                 ? "given up: sector " + std::to_string(a.unreadableSector) + " cannot be read"

@@ -221,7 +221,7 @@ void printJson(const ScanState& state, const ScanRequest& request, const ScanSum
   out["rejections"] = std::move(rejections);
   Json documents = Json::array();
   for (const CandidateRejection& r : s.rejections.documents)
-    documents.push_back({{"startSector", r.startSector}, {"name", typeCodeName(r.typeCode)}, {"reason", text(r.why())}});
+    documents.push_back({{"startSector", r.startSector}, {"name", typeCodeName(r.typeCode)}, {"reason", text(s.rejections.why(r))}});
   out["documentRejections"] = std::move(documents);
   Json files = Json::array();
   for (const RecoveredFile& f : state.recoveredFiles) files.push_back(fileJson(f));
@@ -237,7 +237,7 @@ void printRejections(const ScanSummary& s) {
   std::ostream& err = std::cerr;
   for (const CandidateRejection& r : s.rejections.documents)
     err << "vellumark-cli: no document from the " << typeCodeName(r.typeCode) << " start at sector " << r.startSector
-        << ": " << r.why() << "\n";
+        << ": " << s.rejections.why(r) << "\n";
   for (const auto& [key, count] : s.rejections.counts)
     err << "vellumark-cli: " << count << " " << typeCodeName(key.first) << " candidate(s) turned down: " << key.second
         << "\n";

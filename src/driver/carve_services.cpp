@@ -72,7 +72,7 @@ bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) 
   if (peekCached(offset, dest, limit)) return true;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
   if (!got || *got != dest.size()) return false;
-  farLooks_.keep(offset, dest);
+  if (dest.size() <= FarLooks::kBytes) farLooks_.keep(offset, dest);
   return true;
 }
 
@@ -105,7 +105,10 @@ bool ScanCarveServices::peekCached(std::int64_t offset, std::span<std::uint8_t> 
     slot.block = block;
     slot.from = from;
     slot.to = to;
-    farLooks_.keep(offset, std::span(slot.bytes).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(to - within)));
+    // Only a look of a few bytes is kept: a longer one (a whole sector of a table, say)
+    // would not be served from there, and would only push the short ones out.
+    if (dest.size() <= FarLooks::kBytes)
+      farLooks_.keep(offset, std::span(slot.bytes).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(to - within)));
   }
   std::memcpy(dest.data(), slot.bytes.data() + within, dest.size());
   return true;
@@ -343,18 +346,20 @@ void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reas
     lastCount_ = &rejections_.counts[{candidateType_, std::string(reason)}];
     lastCountType_ = candidateType_;
     lastCountReason_.assign(reason);
-    lastReasonText_ = nullptr;
+    lastReason_.reset();
   }
   ++*lastCount_;
   const bool document = candidateType_ == kTypeOle2 || candidateType_ == kTypeOoxml;
   if (!document || rejections_.documents.size() >= RejectionLog::kMaxListed) return;
-  if (!lastReasonText_) {
-    auto it = reasonTexts_.find(reason);
-    if (it == reasonTexts_.end())
-      it = reasonTexts_.emplace(std::string(reason), std::make_shared<const std::string>(reason)).first;
-    lastReasonText_ = it->second;
+  if (!lastReason_) {
+    auto it = reasonIndex_.find(reason);
+    if (it == reasonIndex_.end()) {
+      it = reasonIndex_.emplace(std::string(reason), static_cast<std::uint32_t>(rejections_.reasons.size())).first;
+      rejections_.reasons.emplace_back(reason);
+    }
+    lastReason_ = it->second;
   }
-  rejections_.documents.push_back(CandidateRejection{startSector, candidateType_, lastReasonText_});
+  rejections_.documents.push_back(CandidateRejection{startSector, *lastReason_, candidateType_});
 }
 
 void ScanCarveServices::unreadable(std::int64_t startSector, std::int64_t sector) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,13 +23,12 @@
 
 namespace vellumark {
 
-// A document candidate that gave no document, and why. Candidates are mostly turned down
-// for one of a few reasons, so each text is held once and shared by all that give it.
+// A document candidate that gave no document, and why (an index into the log's reasons:
+// candidates are mostly turned down for one of a few, so each text is held once).
 struct CandidateRejection {
   std::int64_t startSector = 0;
+  std::uint32_t reason = 0;
   std::uint8_t typeCode = 0;
-  std::shared_ptr<const std::string> reason;
-  [[nodiscard]] std::string_view why() const { return reason ? std::string_view(*reason) : std::string_view(); }
 };
 
 // A carve given up for want of a readable sector or of memory.
@@ -45,6 +45,10 @@ struct RejectionLog {
   static constexpr std::size_t kMaxListed = 100'000;
   std::map<std::pair<std::uint8_t, std::string>, std::uint64_t> counts;
   std::vector<CandidateRejection> documents;
+  std::vector<std::string> reasons;  // the texts the document candidates' entries name
+  [[nodiscard]] std::string_view why(const CandidateRejection& r) const {
+    return r.reason < reasons.size() ? std::string_view(reasons[r.reason]) : std::string_view();
+  }
   std::vector<AbandonedCarve> abandoned;
 };
 
@@ -83,6 +87,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] const RejectionLog& rejections() const { return rejections_; }
   [[nodiscard]] RejectionLog takeRejections() {
     lastCount_ = nullptr;
+    reasonIndex_.clear();
+    lastReason_.reset();
     return std::move(rejections_);
   }
 
@@ -139,9 +145,9 @@ class ScanCarveServices final : public CarveSettingsSource,
   std::uint64_t* lastCount_ = nullptr;
   std::uint8_t lastCountType_ = 0;
   std::string lastCountReason_;
-  // The shared text of each reason given so far, and the one given last.
-  std::map<std::string, std::shared_ptr<const std::string>, std::less<>> reasonTexts_;
-  std::shared_ptr<const std::string> lastReasonText_;
+  // The index of each reason given so far in the log's list of texts, and of the last one.
+  std::map<std::string, std::uint32_t, std::less<>> reasonIndex_;
+  std::optional<std::uint32_t> lastReason_;
   bool batched_ = false;
   platform::OutputBatch batch_;
   // The data of the batch's files, kept until they have their names: a file whose flush or

@@ -62,11 +62,11 @@ TEST(CarveRejections, EachCandidateTurnedDownSaysWhy) {
   const RejectionLog& log = setup.services.rejections();
   ASSERT_EQ(log.documents.size(), 4u);
   EXPECT_EQ(log.documents[0].startSector, 5);
-  EXPECT_EQ(log.documents[0].why(), "the FAT lists a sector twice");
-  EXPECT_EQ(log.documents[1].why(), "not accepted by its format");
+  EXPECT_EQ(log.why(log.documents[0]), "the FAT lists a sector twice");
+  EXPECT_EQ(log.why(log.documents[1]), "not accepted by its format");
   EXPECT_EQ(log.documents[2].startSector, 0);
-  EXPECT_EQ(log.documents[2].why(), "its first sector belongs to a file traced earlier");
-  EXPECT_EQ(log.documents[3].why(), "the scan range ended before the file did");
+  EXPECT_EQ(log.why(log.documents[2]), "its first sector belongs to a file traced earlier");
+  EXPECT_EQ(log.why(log.documents[3]), "the scan range ended before the file did");
   EXPECT_EQ(log.counts.at({kTypeOle2, "not accepted by its format"}), 1u);
 
   setup.services.setCandidateType(kTypePng);

@@ -118,7 +118,7 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
     if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
     const ScanSummary summary = runScan(state, frontEnd, request, hooks);
     Outcome o;
-    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(r.why()));
+    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
     o.reads = reads->readCalls();
     return o;
   };
