@@ -185,7 +185,7 @@ namespace {
 // reasons of the bytes alone, with no sector claimed since: the ordinary walk would come to
 // the same stop, as below 200 MiB it fetches and holds the same records (its limits are only
 // wider). The candidate is then turned down as that walk would turn it down, without reading
-// it again, and what the walk learnt is taught to the ordinary walks below it.
+// it again.
 bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
   if (ctx.memory == nullptr) return false;
   const CarveSettings settings = ctx.settings.current(startOffset);
@@ -196,7 +196,6 @@ bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
   if (!known) return false;
   const auto stop = static_cast<zip::WalkStop>(known->stop);
   if (stop != zip::WalkStop::UnknownRecord && stop != zip::WalkStop::OutOfRange) return false;
-  ctx.memory->remember(kTypeOoxml, startOffset, *known);
   ctx.reporter.rejected(startSector, zip::stopReason(stop));
   return true;
 }
