@@ -132,8 +132,8 @@ class ScanCarveServices final : public CarveSettingsSource,
 
   ScanState& state_;
   FrontEnd& frontEnd_;
-  std::unique_ptr<PeekBlock[]> peekBlocks_;
-  FarLooks farLooks_;  // made at the first look; its bytes are never read before filled
+  std::unique_ptr<PeekBlock[]> peekBlocks_;  // made at the first look; its bytes are never read before filled
+  FarLooks farLooks_;
   CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;

@@ -89,9 +89,9 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   if (skip < 0 || s > last) return -1;
   // Most looks ahead land in a block where nothing is used yet: the sector sought is then
   // just `skip` further on.
-  if (s + skip <= last) {
+  if (skip <= last - s) {
     const std::int64_t blockEnd = base_ + ((s - base_) / kBlockSectors + 1) * kBlockSectors;
-    if (s + skip < blockEnd && usedInBlock(s) == 0) return s + skip;
+    if (skip < blockEnd - s && usedInBlock(s) == 0) return s + skip;
   }
   while (s <= last) {
     // Whole blocks are passed by their counts while they hold no more free sectors than are
