@@ -130,20 +130,6 @@ def exfat_variants(image):
     return out
 
 
-def volume_of(runs_input):
-    """The volume an allocation fuzzer input describes (the inverse of runs)."""
-    sectors = struct.unpack_from("<I", runs_input, 0)[0]
-    volume = bytearray(min(sectors, MAX_SECTORS) * 512)
-    at = 4
-    while at + 6 <= len(runs_input):
-        first, count = struct.unpack_from("<IH", runs_input, at)
-        at += 6
-        data = runs_input[at:at + count * 512]
-        volume[first * 512:first * 512 + len(data)] = data
-        at += count * 512
-    return bytes(volume)
-
-
 def pictures_and_media(tmp):
     """(name, bytes) of small pictures and media files."""
     recipes = [
