@@ -6,6 +6,33 @@
 
 namespace vellumark {
 
+namespace {
+
+// Set bits, counted in a few instructions where the build may not use the processor's own
+// count (the baseline x86-64 has none, and std::popcount then calls a library routine).
+int popcount64(std::uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((v * 0x0101010101010101ull) >> 56);
+}
+
+// The position of the set bit that has n set bits below it (n < popcount(v)): found a byte at
+// a time, so a look many sectors ahead costs a few counts, not a step per sector.
+int nthSetBit(std::uint64_t v, int n) {
+  int shift = 0;
+  for (;; shift += 8) {
+    const int inByte = popcount64((v >> shift) & 0xFF);
+    if (n < inByte) break;
+    n -= inByte;
+  }
+  std::uint64_t byte = (v >> shift) & 0xFF;
+  for (; n > 0; --n) byte &= byte - 1;
+  return shift + std::countr_zero(byte);
+}
+
+}  // namespace
+
 bool UsedSectorMap::allocate(std::int64_t first, std::int64_t last) {
   release();
   first = std::max<std::int64_t>(first, 0);
@@ -104,16 +131,22 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
         continue;
       }
     }
-    // Then the 64-sector word that holds s: its free sectors from s up to `last`.
+    // Then the 64-sector word that holds s: its sectors from s up to `last`. Where none of
+    // them is used (the common case: a carve's own sectors lie behind it) nothing is counted.
     const std::int64_t wordStart = s - ((s - base_) & 63);
-    std::uint64_t free = ~wordAt(wordStart) & (~std::uint64_t{0} << (s - wordStart));
-    if (last - wordStart < 63) free &= (std::uint64_t{2} << (last - wordStart)) - 1;
-    const int count = free == ~std::uint64_t{0} ? 64 : std::popcount(free);
-    if (count > skip) {
-      for (; skip > 0; --skip) free &= free - 1;
-      return wordStart + std::countr_zero(free);
+    const int at = static_cast<int>(s - wordStart);
+    const std::int64_t span = std::min<std::int64_t>(64 - at, last - s + 1);
+    const std::uint64_t within = span == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << span) - 1;
+    const std::uint64_t used = (wordAt(wordStart) >> at) & within;
+    if (used == 0) {
+      if (skip < span) return s + skip;
+      skip -= span;
+    } else {
+      const std::uint64_t free = ~used & within;
+      const int count = popcount64(free);
+      if (count > skip) return s + nthSetBit(free, static_cast<int>(skip));
+      skip -= count;
     }
-    skip -= count;
     s = wordStart + 64;
   }
   return -1;
