@@ -14,6 +14,7 @@
 #include "carvers/riff_carver.h"
 #include "carvers/tiff_carver.h"
 #include "carvers/x3f_carver.h"
+#include "formats/zip.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -78,6 +79,12 @@ CarverFn mainPassCarver(std::uint8_t code) {
 CarverFn confirmedPassCarver(std::uint8_t code) {
   if (code == kTypeOle2) return carveOle2Confirmed;
   return code == kTypeOoxml || code == kTypeZip ? carveOoxmlConfirmed : nullptr;
+}
+
+// The ZIP-based carvers check where a local record claims to end before they fetch it.
+std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
+  if (code != kTypeOoxml && code != kTypeZip && code != kTypeCdrZip) return -1;
+  return zip::recordEndFromLocalHeader(sector);
 }
 
 CarverFn finalSweepCarver(std::uint8_t code) {

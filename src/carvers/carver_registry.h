@@ -2,6 +2,7 @@
 // The one table from type code to carver. The scan driver knows no format: it asks here.
 
 #include <cstdint>
+#include <span>
 
 #include "carvers/carve_context.h"
 
@@ -16,5 +17,11 @@ namespace vellumark {
 // Carver for a candidate of this code in the pass before the second one, which claims only
 // files whose own checks confirm them whole; null when none acts on it.
 [[nodiscard]] CarverFn confirmedPassCarver(std::uint8_t code);
+
+// Where the carvers of a candidate of this code, whose first sector is `sector`, first look
+// beyond what they read: a byte offset from the candidate's start, or -1 when nothing in the
+// sector says. The scan keeps the few bytes there as it passes them, so the look costs no
+// read of its own later.
+[[nodiscard]] std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector);
 
 }  // namespace vellumark

@@ -77,6 +77,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   // (see platform::OutputBatch); flushSaved, and the destruction of the services, give the
   // last ones theirs. Off by default: every file has its final name when save returns.
   void setBatchedSaving(bool batched) { batched_ = batched; }
+  // Looks far ahead already made (by the first pass, say), served without a read.
+  void adoptFarLooks(FarLooks looks) { farLooks_ = std::move(looks); }
   // Gives every document saved so far its final name. A file that cannot have it is written
   // again on its own, the front end asked about failures as for any save.
   void flushSaved();

@@ -6,6 +6,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "driver/far_looks.h"
 #include "platform/storage_topology.h"
 #include "source/output_placement.h"
 #include "scan/prefetch_reader.h"
@@ -97,6 +98,9 @@ class FirstPass {
       : state_(state), frontEnd_(frontEnd), hooks_(hooks), layout_(layout), summary_(summary),
         bps_(state.geometry.bytesPerSector), end_((state.scanEndSector + 1) * bps_) {}
 
+  // The bytes of the places the carves will look at, kept as the pass went by them.
+  [[nodiscard]] FarLooks takeLooks() { return std::move(looks_); }
+
   void run() {
     frontEnd_.pump();
     s_ = layout_.nextExamined(state_.scanStartSector);
@@ -166,11 +170,24 @@ class FirstPass {
       if (examine && chunk.status == ChunkStatus::Read) {
         ++summary_.sectorsExamined;
         const auto at = static_cast<std::size_t>(s_ * bps_ - chunk.offset);
-        if (!recordSector(state_, s_, hooks_.classify(chunk.bytes.subspan(at, sectorBytes)), summary_)) return listFull();
+        const std::span<const std::uint8_t> sector = chunk.bytes.subspan(at, sectorBytes);
+        const std::uint8_t code = hooks_.classify(sector);
+        if (!recordSector(state_, s_, code, summary_)) return listFull();
+        noteLookAhead(code, sector);
       }
       refresh();
     }
+    if (chunk.status == ChunkStatus::Read) harvest_.take(chunk.offset, chunk.bytes, looks_);
     return true;
+  }
+
+  // Where the carvers of the candidate at s_ will look far ahead, to keep those bytes when the
+  // pass reaches them.
+  void noteLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
+    if (code == kTypeNone || hooks_.firstLookAhead == nullptr) return;
+    const std::int64_t ahead = hooks_.firstLookAhead(code, sector);
+    if (ahead <= 0 || ahead > end_ - s_ * bps_ - static_cast<std::int64_t>(FarLooks::kBytes)) return;
+    harvest_.want(s_ * bps_ + ahead);
   }
 
   // Examines the sectors before endSector one by one through the read-ahead window, and
@@ -199,6 +216,8 @@ class FirstPass {
   const std::int64_t bps_;
   const std::int64_t end_;   // byte offset just past the scan range
   std::int64_t s_ = 0;       // the next sector to examine
+  LookHarvest harvest_;
+  FarLooks looks_;
 };
 
 void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
@@ -383,11 +402,14 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   }
   emptyCandidates(state);
 
+  FarLooks looks;
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
   } else {
     state.phase = ScanPhase::FirstPass;
-    FirstPass(state, frontEnd, hooks, layout, summary).run();
+    FirstPass firstPass(state, frontEnd, hooks, layout, summary);
+    firstPass.run();
+    looks = firstPass.takeLooks();
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
@@ -415,6 +437,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   state.recoveredFiles.clear();
   ScanCarveServices services(state, frontEnd);
   services.setLayout(&layout);
+  services.adoptFarLooks(std::move(looks));
   // Documents are saved in batches that take their final names together; every one has its
   // name before the summary is made.
   services.setBatchedSaving(true);

@@ -31,6 +31,9 @@ struct ScanHooks {
   AllocatedSpaceResult (*markAllocated)(ScanState& state, FrontEnd& frontEnd);
   // Carvers run before the second pass that claim only what their checks confirm; null for none.
   CarverFn (*confirmedPassCarver)(std::uint8_t code) = nullptr;
+  // Where the carvers of a candidate first look past what they read (a byte offset from its
+  // start, -1 for nowhere); null for no such looks.
+  std::int64_t (*firstLookAhead)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
 };
 
 // The classifier, the carver registry and the allocation walkers of the program (wired
