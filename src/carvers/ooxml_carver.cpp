@@ -22,10 +22,6 @@ namespace {
 
 constexpr std::int64_t kMaxPackageHeldBytes = 209'715'200;  // 200 MiB
 
-// The carve-memory tag of the walks that look for whole packages before the ordinary pass:
-// their limits differ from the ordinary OOXML walk's, so what they learn is kept apart.
-constexpr std::uint8_t kConfirmedWalkTag = 0x80 | kTypeOoxml;
-
 // The extension for a part name, when it lies in an application's part folder and that
 // family is selected; "" otherwise.
 std::string_view extensionForPart(std::string_view name, std::uint32_t typeFlags) {
@@ -93,6 +89,8 @@ void keepGivenUp(CarveContext& ctx, std::int64_t startOffset, std::string_view e
   const DocumentToSave document{startOffset, startSector, extension, kTypeOoxml, {}};
   (void)ctx.documents.saveDamaged(document, bytes);
   ctx.claims.markSector(startSector);
+  // A claimed sector changes where later walks step: what failed walks learnt no longer holds.
+  if (ctx.memory != nullptr) ctx.memory->forget();
 }
 
 // The package's clusters, searched among the free ones; empty when they were not found.
@@ -187,20 +185,23 @@ namespace {
 // wider). The candidate is then turned down as that walk would turn it down, without reading
 // it again.
 bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
-  if (ctx.memory == nullptr) return false;
-  const CarveSettings settings = ctx.settings.current(startOffset);
-  if (settings.bytesPerSector == 0 || startOffset % settings.bytesPerSector != 0) return false;
-  const std::int64_t startSector = startOffset / settings.bytesPerSector;
-  if (ctx.claims.isSectorUsed(startSector)) return false;
-  const std::optional<CarveMemory::Failure> known = ctx.memory->recall(kConfirmedWalkTag, startOffset);
-  if (!known) return false;
-  const auto stop = static_cast<zip::WalkStop>(known->stop);
-  if (stop != zip::WalkStop::UnknownRecord && stop != zip::WalkStop::OutOfRange) return false;
-  ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  const std::optional<zip::WalkStop> stop = confirmedWalkStop(ctx, startOffset);
+  if (!stop || (*stop != zip::WalkStop::UnknownRecord && *stop != zip::WalkStop::OutOfRange)) return false;
+  ctx.reporter.rejected(startOffset / ctx.settings.current(startOffset).bytesPerSector, zip::stopReason(*stop));
   return true;
 }
 
 }  // namespace
+
+std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t startOffset) {
+  if (ctx.memory == nullptr) return std::nullopt;
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  if (settings.bytesPerSector == 0 || startOffset % settings.bytesPerSector != 0) return std::nullopt;
+  if (ctx.claims.isSectorUsed(startOffset / settings.bytesPerSector)) return std::nullopt;
+  const std::optional<CarveMemory::Failure> known = ctx.memory->recall(kConfirmedWalkTag, startOffset);
+  if (!known) return std::nullopt;
+  return static_cast<zip::WalkStop>(known->stop);
+}
 
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   if (refusedBefore(ctx, startOffset)) return;

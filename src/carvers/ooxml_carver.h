@@ -3,15 +3,18 @@
 // ".XLSX", ".PPTX": ZIP archives whose parts live under "word/", "xl/" or "ppt/").
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "carvers/carve_context.h"
+#include "scan/type_codes.h"
 
 namespace vellumark {
 
 class Carve;
 namespace zip {
 struct Archive;
+enum class WalkStop;
 }
 
 // Walks the ZIP records of the package at startOffset up to the end of its end record and
@@ -27,6 +30,16 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset);
 // nearby (the package was written between other files' clusters or cut by junk). Anything
 // else is released untouched, for the ordinary pass.
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset);
+
+// The carve-memory tag of the walks that look for whole packages before the ordinary pass:
+// their limits differ from the ordinary walks', so what they learn is kept apart.
+inline constexpr std::uint8_t kConfirmedWalkTag = 0x80 | kTypeOoxml;
+
+// How the walk for whole packages ended from startOffset, when it stopped on the bytes alone
+// (no read failed, no memory ran out), its start sector is still free and no sector has been
+// claimed since; nullopt when there is no such walk to go by. A later walk of the same
+// records with limits at least as wide comes to the same stop.
+[[nodiscard]] std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t startOffset);
 
 // The extension of a walked archive that is a document package of a selected family: from
 // the first central-directory name in a known part folder whose family is selected; "" when

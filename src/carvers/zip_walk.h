@@ -112,6 +112,9 @@ struct WalkOptions {
   // this tag (one per carver and set of options). Stops the carver turns into a file of its
   // own (UnknownRecord, when keepsPartial) are neither learnt nor taught.
   std::uint8_t rememberAs = 0;
+  // When not 0: where walks taught under this tag ran past the scan range, this walk stops
+  // too. For a walk that follows the same records with limits no narrower than theirs.
+  std::uint8_t takesRunsPastFrom = 0;
   bool keepsPartial = false;
 };
 

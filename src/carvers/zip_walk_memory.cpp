@@ -63,6 +63,7 @@ WalkMemory::WalkMemory(Carve& carve, const WalkOptions& options)
     : carve_(carve),
       memory_(options.rememberAs != 0 ? carve.context().memory : nullptr),
       tag_(options.rememberAs),
+      runsPastTag_(options.takesRunsPastFrom),
       keepsPartial_(options.keepsPartial),
       maxArchiveBytes_(options.maxArchiveBytes) {}
 
@@ -71,7 +72,11 @@ std::optional<WalkStop> WalkMemory::recall(std::int64_t pos, std::int64_t& stopp
   const std::int64_t source = carve_.sourceOffsetOf(pos);
   if (source < 0) return std::nullopt;
   starts_.push_back(Start{pos, source});
-  const std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
+  std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
+  if (!known && runsPastTag_ != 0) {
+    known = memory_->recall(runsPastTag_, source);
+    if (known && static_cast<WalkStop>(known->stop) != WalkStop::OutOfRange) known.reset();
+  }
   if (!known) return std::nullopt;
   // The walk that failed went on over these records past where this walk's archive grows too
   // long: this one stops on that bound first. (Walking the records again to find out would

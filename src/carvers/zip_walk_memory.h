@@ -47,6 +47,7 @@ class WalkMemory {
   Carve& carve_;
   CarveMemory* memory_;
   std::uint8_t tag_;
+  std::uint8_t runsPastTag_;
   bool keepsPartial_;
   std::int64_t maxArchiveBytes_;
   std::vector<Start> starts_;
