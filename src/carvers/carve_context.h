@@ -114,6 +114,9 @@ struct CarveContext {
   const CarveSettingsSource& settings;
   // What earlier carves of this scan learnt; none when null.
   CarveMemory* memory = nullptr;
+  // What the scan noted of the candidate's first sector when it found it (its format's own
+  // code), 0 for nothing: what the carver can tell from it needs no read.
+  std::uint32_t note = 0;
 };
 
 // A carver traces (and for documents, writes) the file that begins at a byte offset.

@@ -3,6 +3,7 @@
 #include "carvers/archive_carvers.h"
 #include "carvers/asf_carvers.h"
 #include "carvers/bmp_carver.h"
+#include "carvers/compound_file.h"
 #include "carvers/iso_media_carver.h"
 #include "carvers/jpeg_carver.h"
 #include "carvers/mpeg_carvers.h"
@@ -85,6 +86,12 @@ CarverFn confirmedPassCarver(std::uint8_t code) {
 std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
   if (code != kTypeOoxml && code != kTypeZip && code != kTypeCdrZip) return -1;
   return zip::recordEndFromLocalHeader(sector);
+}
+
+// A compound file's header: the first FAT sector it lists, which most headers of noise place
+// out of reach.
+std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector) {
+  return code == kTypeOle2 ? cfb::headerNote(sector) : 0;
 }
 
 CarverFn finalSweepCarver(std::uint8_t code) {

@@ -24,4 +24,9 @@ namespace vellumark {
 // read of its own later.
 [[nodiscard]] std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector);
 
+// What the first pass keeps of a candidate of this code, whose first sector is `sector`, for
+// its carvers (a code of the format's own, handed to them as CarveContext::note); 0 for
+// nothing.
+[[nodiscard]] std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector);
+
 }  // namespace vellumark

@@ -102,6 +102,30 @@ std::optional<Header> readHeader(Bytes file) {
   return h;
 }
 
+namespace {
+
+constexpr std::uint32_t kNoted = 0x80000000;
+constexpr std::uint32_t kNotedLargeSectors = 0x40000000;
+
+}  // namespace
+
+std::uint32_t headerNote(Bytes firstSector) {
+  const std::optional<Header> h = readHeader(firstSector);
+  if (!h) return 0;
+  const std::uint32_t first = le32(firstSector, ole2::kHeaderDifatOffset);
+  if (first == kFreeSector) return 0;
+  const auto limit = static_cast<std::uint32_t>(h->initialSectorLimit());
+  return kNoted | (h->sectorBytes == ole2::kLargeSectorBytes ? kNotedLargeSectors : 0) | std::min(first, limit + 1);
+}
+
+std::optional<NotedHeader> notedHeader(std::uint32_t note) {
+  if ((note & kNoted) == 0) return std::nullopt;
+  NotedHeader n;
+  n.header.sectorBytes = (note & kNotedLargeSectors) != 0 ? ole2::kLargeSectorBytes : ole2::kSectorBytes;
+  n.firstFatSector = note & ~(kNoted | kNotedLargeSectors);
+  return n;
+}
+
 std::string collectFat(ByteSupply& supply, const Header& h, Fat& fat) {
   const std::int64_t limit = h.initialSectorLimit();
   SeenSet seen(limit);

@@ -69,6 +69,17 @@ struct Header {
 // are not one of those.
 [[nodiscard]] std::optional<Header> readHeader(Bytes file);
 
+// What the first pass notes of a compound-file header, so that the ordinary carve can turn
+// down without reading it again a header whose first FAT sector it cannot reach: the sector
+// size and the first FAT sector the header lists (any number past the limit as limit + 1).
+// 0 for a sector that is no header, or lists no FAT sector.
+[[nodiscard]] std::uint32_t headerNote(Bytes firstSector);
+struct NotedHeader {
+  Header header;                  // its sectorBytes only
+  std::uint32_t firstFatSector = 0;
+};
+[[nodiscard]] std::optional<NotedHeader> notedHeader(std::uint32_t note);
+
 struct Fat {
   std::vector<std::uint32_t> entries;     // entry i: the sector after sector i in its chain
   std::vector<std::uint32_t> fatSectors;  // in the order listed

@@ -78,4 +78,6 @@ bool LookaheadSupply::settle(std::int64_t keep) {
   return carve_.fetchUpTo(std::min(keep, furthest_)) && carve_.readThrough(furthest_);
 }
 
+bool LookaheadSupply::settleUnread() { return carve_.claimUpTo(furthest_); }
+
 }  // namespace vellumark

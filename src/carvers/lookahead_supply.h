@@ -40,6 +40,9 @@ class LookaheadSupply final : public cfb::ByteSupply {
   // to `keep` (what the format goes on to look at): sectors past it are read and claimed
   // but not held. False when that fails.
   [[nodiscard]] bool settle(std::int64_t keep);
+  // Takes the same sectors as settle without reading them: for a file that is only traced,
+  // whose bytes nothing looks at. False when the scan range ends first.
+  [[nodiscard]] bool settleUnread();
 
  private:
   // A unit made available beyond the assembled bytes: file bytes [end - unit, end).

@@ -84,9 +84,35 @@ std::string_view extensionFor(const Content& c, std::uint32_t typeFlags) {
   return {};
 }
 
+// The header noted when the candidate was found lists a first FAT sector that the carve below
+// would turn down before it reads anything past the header: one beyond the sector limit, or
+// one further on than the free sectors left in the range (the claims since only make them
+// fewer). The candidate is turned down as that carve would, without reading the header again.
+bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
+  const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
+  if (!noted) return false;
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  constexpr std::int64_t kBytes = 512;  // the first look below is worked out for 512-byte source sectors
+  if (settings.bytesPerSector != kBytes || startOffset % kBytes != 0) return false;
+  const std::int64_t startSector = startOffset / kBytes;
+  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  const cfb::Header& h = noted->header;
+  if (noted->firstFatSector > h.initialSectorLimit()) {
+    ctx.reporter.rejected(startSector, "FAT sector out of range or listed twice");
+    return true;
+  }
+  // The carve holds the header sector and looks for the FAT sector's first byte this many
+  // free sectors past it.
+  const std::int64_t ahead = (h.sectorOffset(noted->firstFatSector) - kBytes) / kBytes;
+  if (ctx.claims.freeSectorAfter(startSector + 1, ahead, settings.scanEndSector) >= 0) return false;
+  ctx.reporter.rejected(startSector, "FAT sector not assembled");
+  return true;
+}
+
 }  // namespace
 
 void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
+  if (turnedDownByNote(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   const std::optional<cfb::Header> header = cfb::readHeader(carve.bytes());
@@ -110,12 +136,18 @@ void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
   const std::vector<cfb::DirEntry> entries = cfb::parseDirectory(dir);
 
   const Content content = decideContent(entries);
+  const std::string_view extension = extensionFor(content, carve.typeFlags());
+  // A file that is no document of a selected family is only traced: its sectors are taken
+  // unread (a header of noise may describe a hundred megabytes).
+  if (extension.empty()) {
+    if (!supply.settleUnread()) return;
+    carve.accept();
+    return;
+  }
   // Only the file's first `length` bytes are looked at from here on; the sectors beyond them
   // up to a FAT or directory sector that lies past the end are still taken.
   if (!supply.settle(length)) return;
   carve.accept();
-  const std::string_view extension = extensionFor(content, carve.typeFlags());
-  if (extension.empty()) return;
   // The document is saved as long as its FAT says, not rounded up to source sectors: what
   // follows on the disk is not part of it.
   if (!damageOf(carve.bytes(), length, *header, fat, entries, content).empty()) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "carvers/carve_context.h"
+#include "driver/candidate_notes.h"
 #include "driver/far_looks.h"
 #include "driver/scan_regions.h"
 #include "platform/output_file.h"
@@ -79,6 +80,9 @@ class ScanCarveServices final : public CarveSettingsSource,
   void setBatchedSaving(bool batched) { batched_ = batched; }
   // Looks far ahead already made (by the first pass, say), served without a read.
   void adoptFarLooks(FarLooks looks) { farLooks_ = std::move(looks); }
+  // What the first pass noted of the candidates, and the one the next carve is of.
+  void adoptCandidateNotes(CandidateNotes notes) { notes_ = std::move(notes); }
+  void setCandidateNote(std::int64_t sector) { ctx_.note = notes_.find(sector); }
   // Gives every document saved so far its final name. A file that cannot have it is written
   // again on its own, the front end asked about failures as for any save.
   void flushSaved();
@@ -136,6 +140,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   FrontEnd& frontEnd_;
   std::unique_ptr<PeekBlock[]> peekBlocks_;  // made at the first look; its bytes are never read before filled
   FarLooks farLooks_;
+  CandidateNotes notes_;
   CarveMemory memory_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;

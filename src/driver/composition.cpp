@@ -9,6 +9,6 @@
 
 namespace vellumark {
 
-ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace, confirmedPassCarver, firstLookAhead}; }
+ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace, confirmedPassCarver, firstLookAhead, candidateNote}; }
 
 }  // namespace vellumark

@@ -100,6 +100,7 @@ class FirstPass {
 
   // The bytes of the places the carves will look at, kept as the pass went by them.
   [[nodiscard]] FarLooks takeLooks() { return std::move(looks_); }
+  [[nodiscard]] CandidateNotes takeNotes() { return std::move(notes_); }
 
   void run() {
     frontEnd_.pump();
@@ -173,7 +174,7 @@ class FirstPass {
         const std::span<const std::uint8_t> sector = chunk.bytes.subspan(at, sectorBytes);
         const std::uint8_t code = hooks_.classify(sector);
         if (!recordSector(state_, s_, code, summary_)) return listFull();
-        noteLookAhead(code, sector);
+        noteCandidate(code, sector);
       }
       refresh();
     }
@@ -181,10 +182,12 @@ class FirstPass {
     return true;
   }
 
-  // Where the carvers of the candidate at s_ will look far ahead, to keep those bytes when the
-  // pass reaches them.
-  void noteLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
-    if (code == kTypeNone || hooks_.firstLookAhead == nullptr) return;
+  // What the carvers of the candidate at s_ are handed of its first sector, and where they
+  // will look far ahead, to keep those bytes when the pass reaches them.
+  void noteCandidate(std::uint8_t code, std::span<const std::uint8_t> sector) {
+    if (code == kTypeNone) return;
+    if (hooks_.candidateNote != nullptr) notes_.add(s_, hooks_.candidateNote(code, sector));
+    if (hooks_.firstLookAhead == nullptr) return;
     const std::int64_t ahead = hooks_.firstLookAhead(code, sector);
     if (ahead <= 0 || ahead > end_ - s_ * bps_ - static_cast<std::int64_t>(FarLooks::kBytes)) return;
     harvest_.want(s_ * bps_ + ahead);
@@ -200,7 +203,13 @@ class FirstPass {
       if (!pending(examine)) return false;
       if (examine) {
         ++summary_.sectorsExamined;
-        if (walk.read(s_, sector) && !recordSector(state_, s_, hooks_.classify(sector), summary_)) return listFull();
+        if (!walk.read(s_, sector)) {
+          refresh();
+          continue;
+        }
+        const std::uint8_t code = hooks_.classify(sector);
+        if (!recordSector(state_, s_, code, summary_)) return listFull();
+        noteCandidate(code, sector);
       }
       refresh();
     }
@@ -218,6 +227,7 @@ class FirstPass {
   std::int64_t s_ = 0;       // the next sector to examine
   LookHarvest harvest_;
   FarLooks looks_;
+  CandidateNotes notes_;
 };
 
 void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
@@ -270,6 +280,7 @@ void runCarver(CarverFn carver, ScanCarveServices& services, const ScanState& st
   if (carver == nullptr) return;
   services.flushSavedIfDue();
   services.setCandidateType(t);
+  services.setCandidateNote(s);
   carver(services.context(), s * static_cast<std::int64_t>(state.geometry.bytesPerSector));
 }
 
@@ -403,6 +414,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   emptyCandidates(state);
 
   FarLooks looks;
+  CandidateNotes notes;
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
   } else {
@@ -410,6 +422,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     FirstPass firstPass(state, frontEnd, hooks, layout, summary);
     firstPass.run();
     looks = firstPass.takeLooks();
+    notes = firstPass.takeNotes();
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
@@ -438,6 +451,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   ScanCarveServices services(state, frontEnd);
   services.setLayout(&layout);
   services.adoptFarLooks(std::move(looks));
+  services.adoptCandidateNotes(std::move(notes));
   // Documents are saved in batches that take their final names together; every one has its
   // name before the summary is made.
   services.setBatchedSaving(true);

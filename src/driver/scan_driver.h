@@ -34,6 +34,9 @@ struct ScanHooks {
   // Where the carvers of a candidate first look past what they read (a byte offset from its
   // start, -1 for nowhere); null for no such looks.
   std::int64_t (*firstLookAhead)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
+  // What the carvers of a candidate are to be handed of its first sector (0 for nothing);
+  // null for no such notes.
+  std::uint32_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
 };
 
 // The classifier, the carver registry and the allocation walkers of the program (wired

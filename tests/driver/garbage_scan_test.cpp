@@ -175,5 +175,69 @@ TEST(GarbageScan, ChainedArchiveHeadersAreTracedAsWhenTracedAlone) {
   EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
 }
 
+// A compound-file header at every cluster but where a whole document lies, each listing one
+// FAT sector: far ahead within the range, past its end, or past the sector limit. The
+// document claims its sectors when it is carved, so the FAT sectors of some headers below it
+// drop out of reach. The headers the scan noted are turned down as the carve of each would
+// turn them down, and most without being read again.
+TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  const auto doc = test::makeCompoundFile({"Root Entry", "WordDocument", "1Table"}, 12);
+  const std::uint64_t docAt = kSectors * 512 / 2;
+  const std::uint64_t docEnd = (docAt + doc.size() + kClusterBytes - 1) / kClusterBytes * kClusterBytes;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, 3);
+  img.putBytes(docAt, doc);
+  std::mt19937 rng(3);
+  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
+    if (at >= docAt && at < docEnd) continue;
+    std::vector<std::uint8_t> h(512, 0xFF);
+    const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(std::begin(signature), std::end(signature), h.begin());
+    const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
+      for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
+    put(0x2C, 1, 4), put(0x30, 1 + rng() % 64, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
+    const std::uint64_t left = (kSectors * 512 - at) / 512;
+    const std::uint32_t pick = rng() % 8;
+    put(0x4C, static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), 4);
+    img.putBytes(at, h);
+  }
+  struct Outcome {
+    std::vector<std::pair<std::int64_t, std::string>> rejected;
+    std::uint32_t recovered = 0;
+    std::size_t reads = 0;
+  };
+  auto scan = [&](bool notes) {
+    test::TempDir out;
+    ScanState state;
+    std::unique_ptr<MemorySource> source = img.source();
+    const MemorySource* reads = source.get();
+    openScanSource(state, std::move(source), "headers");
+    state.geometry.sectorsPerCluster = 8;
+    state.geometry.clusterOffset = 0;
+    test::RecordingFrontEnd frontEnd;
+    ScanRequest request;
+    request.outputFolder = out.path().string();
+    request.endSector = state.geometry.lastSector;
+    request.folderOnSource = [](const std::string&) { return false; };
+    ScanHooks hooks = defaultScanHooks();
+    if (!notes) hooks.candidateNote = nullptr;
+    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
+    Outcome o;
+    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
+    o.recovered = summary.recovered;
+    o.reads = reads->readCalls();
+    return o;
+  };
+  const Outcome plain = scan(false);
+  const Outcome noted = scan(true);
+  EXPECT_EQ(plain.recovered, 1u);
+  EXPECT_EQ(noted.rejected, plain.rejected);
+  EXPECT_EQ(noted.recovered, plain.recovered);
+  EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+}
+
 }  // namespace
 }  // namespace vellumark
