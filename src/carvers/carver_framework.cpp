@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint32_t kMaxSectorBytes = 4096;
 
+// Why a carve was turned down when its format gives no reason of its own.
+constexpr std::string_view kNotAccepted = "not accepted by its format";
+
 // Candidates are carved one after another, most of them failing within a few sectors: each
 // carve takes the buffer the last one left instead of mapping memory of its own. Only a
 // modest buffer is kept for the next; a large one is given back.
@@ -59,8 +62,7 @@ Carve::~Carve() {
     return;
   }
   releaseClaims();
-  ctx_.reporter.rejected(startSector_, reason_.empty() ? std::string_view("not accepted by its format")
-                                                      : std::string_view(reason_));
+  ctx_.reporter.rejected(startSector_, reason_.empty() ? kNotAccepted : std::string_view(reason_));
 }
 
 bool Carve::claimNextFreeSector() {
@@ -142,6 +144,17 @@ bool Carve::claimFollowingSector() {
   if (sector > settings_.scanEndSector || ctx_.claims.isSectorUsed(sector)) return false;
   ctx_.claims.markSector(sector);
   ++last.count;
+  return true;
+}
+
+bool turnedDownByFirstSector(CarveContext& ctx, std::int64_t startOffset) {
+  if (ctx.note != kNoteTurnedDown) return false;
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  const std::int64_t bps = settings.bytesPerSector;
+  if (bps == 0 || bps > kMaxSectorBytes || startOffset < 0 || startOffset % bps != 0) return false;
+  const std::int64_t startSector = startOffset / bps;
+  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  ctx.reporter.rejected(startSector, kNotAccepted);
   return true;
 }
 

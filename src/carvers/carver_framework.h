@@ -209,6 +209,37 @@ class Carve {
   void reserve(std::size_t bytes);
 };
 
+// For carvers whose first checks can fail within a candidate's first sector: the first pass
+// runs the same checks there, over this stand-in for a carve that holds that sector and no
+// more, and notes kNoteTurnedDown when they fail there, so the second pass need not read the
+// sector again.
+inline constexpr std::uint32_t kNoteTurnedDown = 1;
+class FirstSectorOnly {
+ public:
+  explicit FirstSectorOnly(Bytes sector) : sector_(sector) {}
+  [[nodiscard]] bool fetchUpTo(std::int64_t target) {
+    if (target <= static_cast<std::int64_t>(sector_.size())) return true;
+    ranOut_ = true;  // the carve would read on: the sector alone does not decide
+    return false;
+  }
+  [[nodiscard]] Bytes bytes() const { return sector_; }
+  [[nodiscard]] std::int64_t keptFrom() const { return 0; }
+  void discardBefore(std::int64_t) {}
+  void accept() { accepted_ = true; }
+  // What to note once the checks returned: turned down only when they failed on these bytes.
+  [[nodiscard]] std::uint32_t note() const { return ranOut_ || accepted_ ? 0 : kNoteTurnedDown; }
+
+ private:
+  Bytes sector_;
+  bool ranOut_ = false;
+  bool accepted_ = false;
+};
+// True when the candidate at startOffset was noted as turned down by its first sector alone:
+// it is then turned down as its carve would turn it down, with the carve's reason for a
+// format that gives none. A candidate whose first sector was claimed since is left to the
+// carve, which reports that instead.
+[[nodiscard]] bool turnedDownByFirstSector(CarveContext& ctx, std::int64_t startOffset);
+
 // Byte tests shared by carvers that look at text.
 [[nodiscard]] constexpr bool isAsciiLetter(std::uint8_t ch) {
   const std::uint8_t lower = static_cast<std::uint8_t>(ch | 0x20);

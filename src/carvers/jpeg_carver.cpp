@@ -20,7 +20,8 @@ bool startsWithSignature(Bytes b) {
 // Walks the marker segments from just after the start of image to the start-of-scan
 // marker. Returns the file offset just past the start-of-scan length field, or empty when a
 // marker is malformed or the file runs out. Every marker before the scan carries a length.
-std::optional<std::int64_t> walkToScan(Carve& carve) {
+template <typename Source>
+std::optional<std::int64_t> walkToScan(Source& carve) {
   std::int64_t pos = 2;
   for (;;) {
     if (!carve.fetchUpTo(pos + static_cast<std::int64_t>(jpeg::kMarkerHeaderBytes))) return std::nullopt;
@@ -56,7 +57,15 @@ std::optional<std::int64_t> findEndOfImage(Carve& carve, std::int64_t pos) {
 
 }  // namespace
 
+std::uint32_t jpegNote(Bytes firstSector) {
+  if (!startsWithSignature(firstSector)) return 0;
+  FirstSectorOnly carve(firstSector);
+  if (walkToScan(carve)) return 0;
+  return carve.note();
+}
+
 void carveJpeg(CarveContext& ctx, std::int64_t startOffset) {
+  if (turnedDownByFirstSector(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || !startsWithSignature(carve.bytes())) return;
   const std::optional<std::int64_t> scan = walkToScan(carve);

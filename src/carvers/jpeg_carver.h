@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "carvers/carve_context.h"
+#include "util/byte_reader.h"
 
 namespace vellumark {
 
@@ -13,5 +14,9 @@ namespace vellumark {
 // decodes keeps its sectors unless the thumbnail rules call it a thumbnail (then they are
 // released for the file that embeds it); one that does not decode keeps them too.
 void carveJpeg(CarveContext& ctx, std::int64_t startOffset);
+
+// The first pass's note of a JPEG candidate: kNoteTurnedDown when its markers fail within
+// its first sector.
+[[nodiscard]] std::uint32_t jpegNote(Bytes firstSector);
 
 }  // namespace vellumark

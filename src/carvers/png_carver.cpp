@@ -21,12 +21,9 @@ std::uint32_t chunkCrc(Bytes typeAndData) {
       crc32(crc32(0L, Z_NULL, 0), typeAndData.data(), static_cast<uInt>(typeAndData.size())));
 }
 
-}  // namespace
-
-void carvePng(CarveContext& ctx, std::int64_t startOffset) {
-  Carve carve(ctx, startOffset);
-  if (!carve.started() || !fits(carve.bytes(), 0, 4) || be32(carve.bytes(), 0) != png::kMagic) return;
-
+// Walks the chunks after the signature, checking each one's CRC-32, up to IEND (accepted).
+template <typename Source>
+void walkChunks(Source& carve) {
   std::int64_t pos = png::kSignatureBytes;
   for (;;) {
     const auto header = static_cast<std::int64_t>(png::kChunkHeaderBytes);
@@ -57,6 +54,24 @@ void carvePng(CarveContext& ctx, std::int64_t startOffset) {
     // Chunk data is checked once; only what follows is kept.
     carve.discardBefore(pos);
   }
+}
+
+bool startsWithMagic(Bytes b) { return fits(b, 0, 4) && be32(b, 0) == png::kMagic; }
+
+}  // namespace
+
+std::uint32_t pngNote(Bytes firstSector) {
+  if (!startsWithMagic(firstSector)) return 0;
+  FirstSectorOnly carve(firstSector);
+  walkChunks(carve);
+  return carve.note();
+}
+
+void carvePng(CarveContext& ctx, std::int64_t startOffset) {
+  if (turnedDownByFirstSector(ctx, startOffset)) return;
+  Carve carve(ctx, startOffset);
+  if (!carve.started() || !startsWithMagic(carve.bytes())) return;
+  walkChunks(carve);
 }
 
 }  // namespace vellumark

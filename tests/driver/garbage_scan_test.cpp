@@ -13,6 +13,7 @@
 #include "support/carve_setup.h"
 #include "support/image_builder.h"
 #include "support/recording_front_end.h"
+#include "support/test_pictures.h"
 
 namespace vellumark {
 namespace {
@@ -237,6 +238,50 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
   EXPECT_EQ(noted.rejected, plain.rejected);
   EXPECT_EQ(noted.recovered, plain.recovered);
   EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+}
+
+// JPEG and PNG signatures at every cluster, their first structures broken within the first
+// sector, with a whole picture of each kind among them: each is taken or turned down as its
+// carve decides, and the broken ones without being read again.
+TEST(GarbageScan, PictureHeadersBrokenInTheirFirstSectorAreTurnedDownUnread) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, 4);
+  const std::vector<std::uint8_t> jfif{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
+  const std::vector<std::uint8_t> pngHead{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) img.putBytes(at, (at / kClusterBytes) % 2 ? jfif : pngHead);
+  std::vector<std::uint8_t> png(pngHead.begin(), pngHead.begin() + 8);
+  for (const auto& chunk : {test::pngChunk("IHDR", std::vector<std::uint8_t>(13, 1)), test::pngChunk("IDAT", std::vector<std::uint8_t>(700, 7)),
+                            test::pngChunk("IEND", {})})
+    png.insert(png.end(), chunk.begin(), chunk.end());
+  img.putBytes(40 * kClusterBytes, png);
+  const std::vector<std::uint8_t> jpeg{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xDA, 0x00, 0x04, 0x00, 0x00, 0x12, 0x34, 0xFF, 0xD9};
+  img.putBytes(81 * kClusterBytes, jpeg);
+  auto scan = [&](bool notes) {
+    test::TempDir out;
+    ScanState state;
+    std::unique_ptr<MemorySource> source = img.source();
+    const MemorySource* reads = source.get();
+    openScanSource(state, std::move(source), "pictures");
+    state.geometry.sectorsPerCluster = 8;
+    state.geometry.clusterOffset = 0;
+    test::RecordingFrontEnd frontEnd;
+    ScanRequest request;
+    request.outputFolder = out.path().string();
+    request.endSector = state.geometry.lastSector;
+    request.folderOnSource = [](const std::string&) { return false; };
+    ScanHooks hooks = defaultScanHooks();
+    if (!notes) hooks.candidateNote = nullptr;
+    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
+    return std::pair(summary.rejections.counts, reads->readCalls());
+  };
+  const auto [plainCounts, plainReads] = scan(false);
+  const auto [notedCounts, notedReads] = scan(true);
+  std::uint64_t turnedDown = 0;
+  for (const auto& [what, count] : plainCounts) turnedDown += count;
+  EXPECT_EQ(turnedDown, kSectors * 512 / kClusterBytes - 2);
+  EXPECT_EQ(notedCounts, plainCounts);
+  EXPECT_LT(notedReads, plainReads / 2);
 }
 
 }  // namespace
