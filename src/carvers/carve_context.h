@@ -52,6 +52,9 @@ class CarveReader {
   // As read, for a look at a few bytes away from where the carve reads (a table a header
   // points to): a reader with a read-ahead window may serve it without moving the window.
   [[nodiscard]] virtual bool peek(std::int64_t offset, std::span<std::uint8_t> dest) { return read(offset, dest); }
+  // As peek, but only from bytes the reader already holds: false (dest untouched) when the
+  // bytes would have to be read.
+  [[nodiscard]] virtual bool peekHeld(std::int64_t /*offset*/, std::span<std::uint8_t> /*dest*/) { return false; }
 };
 
 // A document a carver hands over to be written.

@@ -89,13 +89,15 @@ std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sec
 }
 
 // A compound file's header: the first FAT sector it lists, which most headers of noise place
-// out of reach. A picture: whether its first structures fail within the sector.
+// out of reach. A picture: whether its first structures fail within the sector. A package:
+// where its first record ends.
 std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector) {
   switch (code) {
     case kTypeOle2: return cfb::headerNote(sector);
     case kTypeJpegApp:
     case kTypeJpegOther: return jpegNote(sector);
     case kTypePng: return pngNote(sector);
+    case kTypeOoxml: return ooxmlNote(sector);
     default: return 0;
   }
 }

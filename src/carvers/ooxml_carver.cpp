@@ -1,6 +1,7 @@
 #include "carvers/ooxml_carver.h"
 
 #include <algorithm>
+#include <array>
 #include <new>
 #include <optional>
 #include <span>
@@ -13,6 +14,7 @@
 #include "carvers/gap_search.h"
 #include "carvers/zip_gap_search.h"
 #include "carvers/zip_walk.h"
+#include "carvers/zip_walk_memory.h"
 #include "formats/zip.h"
 #include "scan/type_codes.h"
 
@@ -191,7 +193,57 @@ bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
   return true;
 }
 
+// A note of a package candidate holds where its first record ends, counted from its start,
+// under this mark.
+constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
+constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte sectors only
+
+// The first step of the ordinary walk, from the note alone: it looks at the 4 bytes where
+// the first record ends (the first pass kept them, or the read window holds them) and stops
+// there when no record begins there, or when they lie past the free sectors of the range.
+// True when the candidate was so turned down, with what the walk would have learnt taught;
+// false when the walk has to be run (a look the reader cannot answer without a read, a
+// record there, a stop the memory already knows).
+bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset) {
+  if ((ctx.note & kNotedRecordEnd) == 0) return false;
+  const CarveSettings settings = ctx.settings.current(startOffset);
+  if (settings.bytesPerSector != kNoteSector || startOffset % kNoteSector != 0) return false;
+  const std::int64_t startSector = startOffset / kNoteSector;
+  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  if (ctx.memory != nullptr && ctx.memory->recall(kTypeOoxml, startOffset)) return false;
+  const std::int64_t end = ctx.note & ~kNotedRecordEnd;
+  // The walk holds the first sector; the look lands this many free sectors past it.
+  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNoteSector) / kNoteSector, settings.scanEndSector);
+  zip::WalkStop stop = zip::WalkStop::OutOfRange;
+  if (s >= 0) {
+    std::array<std::uint8_t, 4> signature{};
+    if (!ctx.reader.peekHeld(s * kNoteSector + (end - kNoteSector) % kNoteSector, signature)) return false;
+    if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
+    stop = zip::WalkStop::UnknownRecord;
+  }
+  if (ctx.memory != nullptr) ctx.memory->remember(kTypeOoxml, startOffset, CarveMemory::Failure{static_cast<std::uint8_t>(stop), 0});
+  ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  return true;
+}
+
 }  // namespace
+
+std::uint32_t ooxmlNote(Bytes firstSector) {
+  if (firstSector.size() != static_cast<std::size_t>(kNoteSector) || le32(firstSector, 0) != zip::kLocalHeader) return 0;
+  const std::uint16_t flags = le16(firstSector, zip::kLocalFlagsOffset);
+  const std::uint32_t compressed = le32(firstSector, zip::kLocalCompressedSizeOffset);
+  if ((flags & zip::kFlagDataDescriptor) != 0 || compressed == zip::kZip64Marker ||
+      le32(firstSector, zip::kLocalUncompressedSizeOffset) == zip::kZip64Marker)
+    return 0;
+  const std::int64_t header = static_cast<std::int64_t>(zip::kLocalHeaderBytes) + le16(firstSector, zip::kLocalNameLengthOffset) +
+                              le16(firstSector, zip::kLocalExtraLengthOffset);
+  // As the walk: the header within the sector it holds, a record no longer than it allows,
+  // and the 4 bytes looked at past that sector, within one sector.
+  if (header > kNoteSector || static_cast<std::int64_t>(compressed) > zip::kMaxRecordBytes - header) return 0;
+  const std::int64_t end = header + static_cast<std::int64_t>(compressed);
+  if (end < kNoteSector || (end - kNoteSector) % kNoteSector > kNoteSector - 4) return 0;
+  return kNotedRecordEnd | static_cast<std::uint32_t>(end);
+}
 
 std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t startOffset) {
   if (ctx.memory == nullptr) return std::nullopt;
@@ -205,6 +257,7 @@ std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t s
 
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   if (refusedBefore(ctx, startOffset)) return;
+  if (firstRecordRefused(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
   // A ZIP is held in memory up to the document length limit, and further only when its

@@ -24,6 +24,10 @@ enum class WalkStop;
 // and claimed only.
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset);
 
+// The first pass's note of a package candidate: where its first record ends, when its header
+// alone says so (0 otherwise), for the ordinary walk's first look.
+[[nodiscard]] std::uint32_t ooxmlNote(Bytes firstSector);
+
 // Before the ordinary pass: claims the package at startOffset only when it is a whole
 // document of a selected family (every entry inflates to its CRC-32), assembled by the
 // stepping rule or, where that fails, found cluster by cluster among the free clusters

@@ -76,6 +76,17 @@ bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) 
   return true;
 }
 
+bool ScanCarveServices::peekHeld(std::int64_t offset, std::span<std::uint8_t> dest) {
+  const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
+  if (!state_.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
+  if (inWindow(offset, dest.size())) {
+    const ReadWindow& w = state_.readWindow;
+    std::memcpy(dest.data(), w.bytes.data() + (offset - w.start), dest.size());
+    return true;
+  }
+  return state_.readWindow.copyEarlier(offset, dest) || farLooks_.copy(offset, dest);
+}
+
 // Serves a look from its 4 KiB block. A first miss reads only the sectors of the block the
 // look needs: most looks far ahead are one sector, and copying the whole block for each
 // costs more than the call. False (and the caller reads

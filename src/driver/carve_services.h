@@ -101,6 +101,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] CarveSettings current(std::int64_t startOffset) const override;
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] bool peek(std::int64_t offset, std::span<std::uint8_t> dest) override;
+  [[nodiscard]] bool peekHeld(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;

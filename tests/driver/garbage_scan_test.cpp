@@ -90,7 +90,8 @@ TEST(GarbageScan, ScansEndAndWriteOnlyWholeFiles) {
 // A ZIP local header at every cluster, its sizes random: most records claim to end past the
 // scan range, the rest where no record begins. The pass for whole packages walks each of them
 // first; the ordinary pass turns each down for the same reason as when it walks alone, and
-// without reading them all again.
+// without reading them all again. Alone, it turns them down from what the first pass noted
+// of each header and kept of the bytes where each first record ends.
 TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
   constexpr std::uint64_t kClusterBytes = 4096;
   test::ImageBuilder img(kSectors);
@@ -101,14 +102,21 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
     img.putLe32(at + 18, static_cast<std::uint32_t>(rng() % (4 * kSectors * 512)));
     img.putLe32(at + 22, rng()).putLe16(at + 26, 19).putLe16(at + 28, 0).putText(at + 30, "[Content_Types].xml");
   }
+  // The same with a package whose records do follow one another, its end record broken: the
+  // ordinary walk has to follow it to learn that.
+  test::ImageBuilder withPackage = img;
+  std::vector<std::uint8_t> package =
+      test::makeZip({{"[Content_Types].xml", std::string(1500, 't')}, {"word/document.xml", std::string(3000, 'x')}});
+  package[package.size() - 10] ^= 0x5A;
+  withPackage.putBytes(64 * kClusterBytes, package);
   struct Outcome {
     std::vector<std::pair<std::int64_t, std::string>> rejected;
     std::size_t reads = 0;
   };
-  auto scan = [&](bool wholeFilePass) {
+  auto scan = [&](bool wholeFilePass, bool notes, const test::ImageBuilder& image) {
     test::TempDir out;
     ScanState state;
-    std::unique_ptr<MemorySource> source = img.source();
+    std::unique_ptr<MemorySource> source = image.source();
     const MemorySource* reads = source.get();
     openScanSource(state, std::move(source), "headers");
     test::RecordingFrontEnd frontEnd;
@@ -118,16 +126,25 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
     request.folderOnSource = [](const std::string&) { return false; };
     ScanHooks hooks = defaultScanHooks();
     if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
+    if (!notes) hooks.candidateNote = nullptr;
     const ScanSummary summary = runScan(state, frontEnd, request, hooks);
     Outcome o;
     for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
     o.reads = reads->readCalls();
     return o;
   };
-  const Outcome alone = scan(false);
-  const Outcome both = scan(true);
+  // Alone and without what the first pass noted, the ordinary walk reads each candidate once.
+  const Outcome alone = scan(false, false, img);
+  const Outcome both = scan(true, true, img);
+  const Outcome noted = scan(false, true, img);
   EXPECT_EQ(alone.rejected.size(), kSectors * 512 / kClusterBytes);
   EXPECT_EQ(both.rejected, alone.rejected);
+  EXPECT_EQ(noted.rejected, alone.rejected);
+  EXPECT_LT(noted.reads, alone.reads / 2) << "reads with the notes: " << noted.reads << ", without: " << alone.reads;
+  const Outcome packageAlone = scan(false, false, withPackage);
+  EXPECT_EQ(packageAlone.rejected.size(), kSectors * 512 / kClusterBytes - 2);
+  EXPECT_EQ(scan(false, true, withPackage).rejected, packageAlone.rejected);
+  EXPECT_EQ(scan(true, true, withPackage).rejected, packageAlone.rejected);
   EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
 }
 
