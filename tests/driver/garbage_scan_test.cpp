@@ -52,6 +52,48 @@ test::ImageBuilder garbageImage(std::uint32_t seed) {
   return img;
 }
 
+// One scan of a whole image with the given hooks, as the garbage tests below run it: the
+// summary, and how many reads the source was asked for. Clusters of 8 sectors when asked.
+struct ImageScan {
+  ScanSummary summary;
+  std::size_t reads = 0;
+  // The document candidates turned down, each with why.
+  [[nodiscard]] std::vector<std::pair<std::int64_t, std::string>> rejected() const {
+    std::vector<std::pair<std::int64_t, std::string>> out;
+    for (const CandidateRejection& r : summary.rejections.documents) out.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
+    return out;
+  }
+};
+
+ImageScan scanImage(const test::ImageBuilder& image, const ScanHooks& hooks, bool clusters8) {
+  test::TempDir out;
+  ScanState state;
+  std::unique_ptr<MemorySource> source = image.source();
+  const MemorySource* reads = source.get();
+  openScanSource(state, std::move(source), "image");
+  if (clusters8) {
+    state.geometry.sectorsPerCluster = 8;
+    state.geometry.clusterOffset = 0;
+  }
+  test::RecordingFrontEnd frontEnd;
+  ScanRequest request;
+  request.outputFolder = out.path().string();
+  request.endSector = state.geometry.lastSector;
+  request.folderOnSource = [](const std::string&) { return false; };
+  ImageScan result;
+  result.summary = runScan(state, frontEnd, request, hooks);
+  result.reads = reads->readCalls();
+  return result;
+}
+
+// The program's hooks, less the pass for whole files or less what the first pass notes.
+ScanHooks hooksWith(bool wholeFilePass, bool notes) {
+  ScanHooks hooks = defaultScanHooks();
+  if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
+  if (!notes) hooks.candidateNote = nullptr;
+  return hooks;
+}
+
 TEST(GarbageScan, ScansEndAndWriteOnlyWholeFiles) {
   std::size_t written = 0;
   for (std::uint32_t seed = 1; seed <= 12; ++seed) {
@@ -109,42 +151,18 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
       test::makeZip({{"[Content_Types].xml", std::string(1500, 't')}, {"word/document.xml", std::string(3000, 'x')}});
   package[package.size() - 10] ^= 0x5A;
   withPackage.putBytes(64 * kClusterBytes, package);
-  struct Outcome {
-    std::vector<std::pair<std::int64_t, std::string>> rejected;
-    std::size_t reads = 0;
-  };
-  auto scan = [&](bool wholeFilePass, bool notes, const test::ImageBuilder& image) {
-    test::TempDir out;
-    ScanState state;
-    std::unique_ptr<MemorySource> source = image.source();
-    const MemorySource* reads = source.get();
-    openScanSource(state, std::move(source), "headers");
-    test::RecordingFrontEnd frontEnd;
-    ScanRequest request;
-    request.outputFolder = out.path().string();
-    request.endSector = state.geometry.lastSector;
-    request.folderOnSource = [](const std::string&) { return false; };
-    ScanHooks hooks = defaultScanHooks();
-    if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
-    if (!notes) hooks.candidateNote = nullptr;
-    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
-    Outcome o;
-    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
-    o.reads = reads->readCalls();
-    return o;
-  };
   // Alone and without what the first pass noted, the ordinary walk reads each candidate once.
-  const Outcome alone = scan(false, false, img);
-  const Outcome both = scan(true, true, img);
-  const Outcome noted = scan(false, true, img);
-  EXPECT_EQ(alone.rejected.size(), kSectors * 512 / kClusterBytes);
-  EXPECT_EQ(both.rejected, alone.rejected);
-  EXPECT_EQ(noted.rejected, alone.rejected);
+  const ImageScan alone = scanImage(img, hooksWith(false, false), false);
+  const ImageScan both = scanImage(img, hooksWith(true, true), false);
+  const ImageScan noted = scanImage(img, hooksWith(false, true), false);
+  EXPECT_EQ(alone.rejected().size(), kSectors * 512 / kClusterBytes);
+  EXPECT_EQ(both.rejected(), alone.rejected());
+  EXPECT_EQ(noted.rejected(), alone.rejected());
   EXPECT_LT(noted.reads, alone.reads / 2) << "reads with the notes: " << noted.reads << ", without: " << alone.reads;
-  const Outcome packageAlone = scan(false, false, withPackage);
-  EXPECT_EQ(packageAlone.rejected.size(), kSectors * 512 / kClusterBytes - 2);
-  EXPECT_EQ(scan(false, true, withPackage).rejected, packageAlone.rejected);
-  EXPECT_EQ(scan(true, true, withPackage).rejected, packageAlone.rejected);
+  const ImageScan packageAlone = scanImage(withPackage, hooksWith(false, false), false);
+  EXPECT_EQ(packageAlone.rejected().size(), kSectors * 512 / kClusterBytes - 2);
+  EXPECT_EQ(scanImage(withPackage, hooksWith(false, true), false).rejected(), packageAlone.rejected());
+  EXPECT_EQ(scanImage(withPackage, hooksWith(true, true), false).rejected(), packageAlone.rejected());
   EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
 }
 
@@ -162,34 +180,11 @@ TEST(GarbageScan, ChainedArchiveHeadersAreTracedAsWhenTracedAlone) {
     img.putLe32(at + 18, kClusterBytes - 38).putLe32(at + 22, kClusterBytes - 38).putLe16(at + 26, 8).putLe16(at + 28, 0);
     img.putText(at + 30, "part.bin");
   }
-  struct Outcome {
-    std::map<std::pair<std::uint8_t, std::string>, std::uint64_t> counts;
-    std::uint32_t recovered = 0;
-    std::size_t reads = 0;
-  };
-  auto scan = [&](bool wholeFilePass) {
-    test::TempDir out;
-    ScanState state;
-    std::unique_ptr<MemorySource> source = img.source();
-    const MemorySource* reads = source.get();
-    openScanSource(state, std::move(source), "chain");
-    state.geometry.sectorsPerCluster = 8;
-    state.geometry.clusterOffset = 0;
-    test::RecordingFrontEnd frontEnd;
-    ScanRequest request;
-    request.outputFolder = out.path().string();
-    request.endSector = state.geometry.lastSector;
-    request.folderOnSource = [](const std::string&) { return false; };
-    ScanHooks hooks = defaultScanHooks();
-    if (!wholeFilePass) hooks.confirmedPassCarver = nullptr;
-    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
-    return Outcome{summary.rejections.counts, summary.recovered, reads->readCalls()};
-  };
-  const Outcome alone = scan(false);
-  const Outcome both = scan(true);
-  EXPECT_FALSE(alone.counts.empty());
-  EXPECT_EQ(both.counts, alone.counts);
-  EXPECT_EQ(both.recovered, alone.recovered);
+  const ImageScan alone = scanImage(img, hooksWith(false, true), true);
+  const ImageScan both = scanImage(img, hooksWith(true, true), true);
+  EXPECT_FALSE(alone.summary.rejections.counts.empty());
+  EXPECT_EQ(both.summary.rejections.counts, alone.summary.rejections.counts);
+  EXPECT_EQ(both.summary.recovered, alone.summary.recovered);
   EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
 }
 
@@ -222,38 +217,11 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
     put(0x4C, static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), 4);
     img.putBytes(at, h);
   }
-  struct Outcome {
-    std::vector<std::pair<std::int64_t, std::string>> rejected;
-    std::uint32_t recovered = 0;
-    std::size_t reads = 0;
-  };
-  auto scan = [&](bool notes) {
-    test::TempDir out;
-    ScanState state;
-    std::unique_ptr<MemorySource> source = img.source();
-    const MemorySource* reads = source.get();
-    openScanSource(state, std::move(source), "headers");
-    state.geometry.sectorsPerCluster = 8;
-    state.geometry.clusterOffset = 0;
-    test::RecordingFrontEnd frontEnd;
-    ScanRequest request;
-    request.outputFolder = out.path().string();
-    request.endSector = state.geometry.lastSector;
-    request.folderOnSource = [](const std::string&) { return false; };
-    ScanHooks hooks = defaultScanHooks();
-    if (!notes) hooks.candidateNote = nullptr;
-    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
-    Outcome o;
-    for (const CandidateRejection& r : summary.rejections.documents) o.rejected.emplace_back(r.startSector, std::string(summary.rejections.why(r)));
-    o.recovered = summary.recovered;
-    o.reads = reads->readCalls();
-    return o;
-  };
-  const Outcome plain = scan(false);
-  const Outcome noted = scan(true);
-  EXPECT_EQ(plain.recovered, 1u);
-  EXPECT_EQ(noted.rejected, plain.rejected);
-  EXPECT_EQ(noted.recovered, plain.recovered);
+  const ImageScan plain = scanImage(img, hooksWith(true, false), true);
+  const ImageScan noted = scanImage(img, hooksWith(true, true), true);
+  EXPECT_EQ(plain.summary.recovered, 1u);
+  EXPECT_EQ(noted.rejected(), plain.rejected());
+  EXPECT_EQ(noted.summary.recovered, plain.summary.recovered);
   EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
 }
 
@@ -274,31 +242,13 @@ TEST(GarbageScan, PictureHeadersBrokenInTheirFirstSectorAreTurnedDownUnread) {
   img.putBytes(40 * kClusterBytes, png);
   const std::vector<std::uint8_t> jpeg{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xDA, 0x00, 0x04, 0x00, 0x00, 0x12, 0x34, 0xFF, 0xD9};
   img.putBytes(81 * kClusterBytes, jpeg);
-  auto scan = [&](bool notes) {
-    test::TempDir out;
-    ScanState state;
-    std::unique_ptr<MemorySource> source = img.source();
-    const MemorySource* reads = source.get();
-    openScanSource(state, std::move(source), "pictures");
-    state.geometry.sectorsPerCluster = 8;
-    state.geometry.clusterOffset = 0;
-    test::RecordingFrontEnd frontEnd;
-    ScanRequest request;
-    request.outputFolder = out.path().string();
-    request.endSector = state.geometry.lastSector;
-    request.folderOnSource = [](const std::string&) { return false; };
-    ScanHooks hooks = defaultScanHooks();
-    if (!notes) hooks.candidateNote = nullptr;
-    const ScanSummary summary = runScan(state, frontEnd, request, hooks);
-    return std::pair(summary.rejections.counts, reads->readCalls());
-  };
-  const auto [plainCounts, plainReads] = scan(false);
-  const auto [notedCounts, notedReads] = scan(true);
+  const ImageScan plain = scanImage(img, hooksWith(true, false), true);
+  const ImageScan noted = scanImage(img, hooksWith(true, true), true);
   std::uint64_t turnedDown = 0;
-  for (const auto& [what, count] : plainCounts) turnedDown += count;
+  for (const auto& [what, count] : plain.summary.rejections.counts) turnedDown += count;
   EXPECT_EQ(turnedDown, kSectors * 512 / kClusterBytes - 2);
-  EXPECT_EQ(notedCounts, plainCounts);
-  EXPECT_LT(notedReads, plainReads / 2);
+  EXPECT_EQ(noted.summary.rejections.counts, plain.summary.rejections.counts);
+  EXPECT_LT(noted.reads, plain.reads / 2);
 }
 
 }  // namespace
