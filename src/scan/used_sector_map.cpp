@@ -119,8 +119,6 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   if (skip <= last - s) {
     const std::int64_t blockEnd = base_ + ((s - base_) / kBlockSectors + 1) * kBlockSectors;
     if (skip < blockEnd - s && usedInBlock(s) == 0) return s + skip;
-    // Or where a carve looks a little past its own sectors: nothing used from s to s + skip.
-    if (skip < kNearLook && noneUsed(s, s + skip)) return s + skip;
   }
   while (s <= last) {
     // Whole blocks are passed by their counts while they hold no more free sectors than are
@@ -152,17 +150,6 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
     s = wordStart + 64;
   }
   return -1;
-}
-
-bool UsedSectorMap::noneUsed(std::int64_t from, std::int64_t to) const {
-  const std::int64_t firstWord = from - ((from - base_) & 63);
-  const std::int64_t lastWord = to - ((to - base_) & 63);
-  std::uint64_t used = wordAt(firstWord) >> (from - firstWord);
-  for (std::int64_t w = firstWord + 64; w <= lastWord && used == 0; w += 64) used = wordAt(w);
-  if (used == 0) return true;
-  // Bits past `to` in the last word do not count.
-  if (lastWord == firstWord) return (used & ((std::uint64_t{2} << (to - from)) - 1)) == 0;
-  return false;
 }
 
 std::int64_t UsedSectorMap::countUsed() const {

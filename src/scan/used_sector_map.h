@@ -61,12 +61,6 @@ class UsedSectorMap {
   // The 64 bits of sectors wordStart.. (wordStart - base_ a multiple of 64); bits past the
   // map's bytes read as 0.
   [[nodiscard]] std::uint64_t wordAt(std::int64_t wordStart) const;
-  // Whether no sector of from..to (inclusive, in the map) is used; false may also mean the
-  // answer was not worked out (a used sector just past `to`).
-  [[nodiscard]] bool noneUsed(std::int64_t from, std::int64_t to) const;
-  // Looks up to this many sectors ahead are first tried word by word for a stretch with
-  // nothing used.
-  static constexpr std::int64_t kNearLook = 512;
   [[nodiscard]] std::size_t index(std::int64_t s) const { return static_cast<std::size_t>((s - base_) >> 3); }
   [[nodiscard]] std::uint8_t& byteOf(std::int64_t s) { return bytes_[index(s)]; }
   [[nodiscard]] static std::uint8_t bitOf(std::int64_t s) { return static_cast<std::uint8_t>(1u << (s & 7)); }
