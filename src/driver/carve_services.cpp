@@ -64,11 +64,9 @@ bool ScanCarveServices::inWindow(std::int64_t offset, std::size_t size) const {
 }
 
 bool ScanCarveServices::peek(std::int64_t offset, std::span<std::uint8_t> dest) {
-  const auto size = static_cast<std::int64_t>(dest.size());
-  if (inWindow(offset, dest.size())) return read(offset, dest);
+  if (peekHeld(offset, dest)) return true;
   const std::int64_t limit = (state_.scanEndSector + 1) * static_cast<std::int64_t>(state_.geometry.bytesPerSector);
-  if (!state_.isOpen() || offset < 0 || offset + size > limit) return false;
-  if (state_.readWindow.copyEarlier(offset, dest) || farLooks_.copy(offset, dest)) return true;
+  if (!state_.isOpen() || offset < 0 || offset + static_cast<std::int64_t>(dest.size()) > limit) return false;
   if (peekCached(offset, dest, limit)) return true;
   auto got = state_.sourceHandle->readAt(static_cast<std::uint64_t>(offset), dest);
   if (!got || *got != dest.size()) return false;
