@@ -147,13 +147,20 @@ bool Carve::claimFollowingSector() {
   return true;
 }
 
+std::int64_t freeFirstSector(CarveContext& ctx, std::int64_t startOffset, CarveSettings& settings) {
+  settings = ctx.settings.current(startOffset);
+  const std::int64_t bps = settings.bytesPerSector;
+  if (bps == 0 || bps > kMaxSectorBytes || startOffset < 0 || startOffset % bps != 0) return -1;
+  const std::int64_t startSector = startOffset / bps;
+  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return -1;
+  return startSector;
+}
+
 bool turnedDownByFirstSector(CarveContext& ctx, std::int64_t startOffset) {
   if (ctx.note != kNoteTurnedDown) return false;
-  const CarveSettings settings = ctx.settings.current(startOffset);
-  const std::int64_t bps = settings.bytesPerSector;
-  if (bps == 0 || bps > kMaxSectorBytes || startOffset < 0 || startOffset % bps != 0) return false;
-  const std::int64_t startSector = startOffset / bps;
-  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0) return false;
   ctx.reporter.rejected(startSector, kNotAccepted);
   return true;
 }

@@ -234,6 +234,12 @@ class FirstSectorOnly {
   bool ranOut_ = false;
   bool accepted_ = false;
 };
+// For shortcuts that turn a candidate down as its carve would, without the carve: the
+// candidate's first sector when a carve could begin there (a sector size carves take, the
+// offset on a sector, the sector in the range and free), with `settings` filled in; -1 when
+// not, and the carve is to be run to report it.
+[[nodiscard]] std::int64_t freeFirstSector(CarveContext& ctx, std::int64_t startOffset, CarveSettings& settings);
+
 // True when the candidate at startOffset was noted as turned down by its first sector alone:
 // it is then turned down as its carve would turn it down, with the carve's reason for a
 // format that gives none. A candidate whose first sector was claimed since is left to the

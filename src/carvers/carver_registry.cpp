@@ -15,7 +15,7 @@
 #include "carvers/riff_carver.h"
 #include "carvers/tiff_carver.h"
 #include "carvers/x3f_carver.h"
-#include "formats/zip.h"
+#include "carvers/zip_walk_memory.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -85,7 +85,8 @@ CarverFn confirmedPassCarver(std::uint8_t code) {
 // The ZIP-based carvers check where a local record claims to end before they fetch it.
 std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
   if (code != kTypeOoxml && code != kTypeZip && code != kTypeCdrZip) return -1;
-  return zip::recordEndFromLocalHeader(sector);
+  const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(sector);
+  return plain ? plain->recordBytes() : -1;
 }
 
 // A compound file's header: the first FAT sector it lists, which most headers of noise place

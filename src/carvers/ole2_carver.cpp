@@ -91,11 +91,10 @@ std::string_view extensionFor(const Content& c, std::uint32_t typeFlags) {
 bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
   const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
   if (!noted) return false;
-  const CarveSettings settings = ctx.settings.current(startOffset);
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
   constexpr std::int64_t kBytes = 512;  // the first look below is worked out for 512-byte source sectors
-  if (settings.bytesPerSector != kBytes || startOffset % kBytes != 0) return false;
-  const std::int64_t startSector = startOffset / kBytes;
-  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  if (startSector < 0 || settings.bytesPerSector != kBytes) return false;
   const cfb::Header& h = noted->header;
   if (noted->firstFatSector > h.initialSectorLimit()) {
     ctx.reporter.rejected(startSector, "FAT sector out of range or listed twice");

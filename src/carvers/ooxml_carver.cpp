@@ -181,18 +181,6 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
 
 namespace {
 
-// Whether the walk of the pass for whole packages already failed from this very start for
-// reasons of the bytes alone, with no sector claimed since: the ordinary walk would come to
-// the same stop, as below 200 MiB it fetches and holds the same records (its limits are only
-// wider). The candidate is then turned down as that walk would turn it down, without reading
-// it again.
-bool refusedBefore(CarveContext& ctx, std::int64_t startOffset) {
-  const std::optional<zip::WalkStop> stop = confirmedWalkStop(ctx, startOffset);
-  if (!stop || (*stop != zip::WalkStop::UnknownRecord && *stop != zip::WalkStop::OutOfRange)) return false;
-  ctx.reporter.rejected(startOffset / ctx.settings.current(startOffset).bytesPerSector, zip::stopReason(*stop));
-  return true;
-}
-
 // A note of a package candidate holds where its first record ends, counted from its start,
 // under this mark.
 constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
@@ -206,10 +194,9 @@ constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte 
 // record there, a stop the memory already knows).
 bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset) {
   if ((ctx.note & kNotedRecordEnd) == 0) return false;
-  const CarveSettings settings = ctx.settings.current(startOffset);
-  if (settings.bytesPerSector != kNoteSector || startOffset % kNoteSector != 0) return false;
-  const std::int64_t startSector = startOffset / kNoteSector;
-  if (startSector > settings.scanEndSector || ctx.claims.isSectorUsed(startSector)) return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0 || settings.bytesPerSector != kNoteSector) return false;
   if (ctx.memory != nullptr && ctx.memory->recall(kTypeOoxml, startOffset)) return false;
   const std::int64_t end = ctx.note & ~kNotedRecordEnd;
   // The walk holds the first sector; the look lands this many free sectors past it.
@@ -229,34 +216,33 @@ bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset) {
 }  // namespace
 
 std::uint32_t ooxmlNote(Bytes firstSector) {
-  if (firstSector.size() != static_cast<std::size_t>(kNoteSector) || le32(firstSector, 0) != zip::kLocalHeader) return 0;
-  const std::uint16_t flags = le16(firstSector, zip::kLocalFlagsOffset);
-  const std::uint32_t compressed = le32(firstSector, zip::kLocalCompressedSizeOffset);
-  if ((flags & zip::kFlagDataDescriptor) != 0 || compressed == zip::kZip64Marker ||
-      le32(firstSector, zip::kLocalUncompressedSizeOffset) == zip::kZip64Marker)
-    return 0;
-  const std::int64_t header = static_cast<std::int64_t>(zip::kLocalHeaderBytes) + le16(firstSector, zip::kLocalNameLengthOffset) +
-                              le16(firstSector, zip::kLocalExtraLengthOffset);
+  if (firstSector.size() != static_cast<std::size_t>(kNoteSector)) return 0;
+  const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(firstSector);
   // As the walk: the header within the sector it holds, a record no longer than it allows,
   // and the 4 bytes looked at past that sector, within one sector.
-  if (header > kNoteSector || static_cast<std::int64_t>(compressed) > zip::kMaxRecordBytes - header) return 0;
-  const std::int64_t end = header + static_cast<std::int64_t>(compressed);
+  if (!plain || plain->headerBytes > kNoteSector || plain->dataBytes > zip::kMaxRecordBytes - plain->headerBytes) return 0;
+  const std::int64_t end = plain->recordBytes();
   if (end < kNoteSector || (end - kNoteSector) % kNoteSector > kNoteSector - 4) return 0;
   return kNotedRecordEnd | static_cast<std::uint32_t>(end);
 }
 
-std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t startOffset) {
-  if (ctx.memory == nullptr) return std::nullopt;
-  const CarveSettings settings = ctx.settings.current(startOffset);
-  if (settings.bytesPerSector == 0 || startOffset % settings.bytesPerSector != 0) return std::nullopt;
-  if (ctx.claims.isSectorUsed(startOffset / settings.bytesPerSector)) return std::nullopt;
+bool turnedDownByConfirmedWalk(CarveContext& ctx, std::int64_t startOffset, std::initializer_list<zip::WalkStop> stops) {
+  if (ctx.memory == nullptr) return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0) return false;
   const std::optional<CarveMemory::Failure> known = ctx.memory->recall(kConfirmedWalkTag, startOffset);
-  if (!known) return std::nullopt;
-  return static_cast<zip::WalkStop>(known->stop);
+  if (!known) return false;
+  const auto stop = static_cast<zip::WalkStop>(known->stop);
+  if (std::find(stops.begin(), stops.end(), stop) == stops.end()) return false;
+  ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  return true;
 }
 
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
-  if (refusedBefore(ctx, startOffset)) return;
+  // Below 200 MiB the ordinary walk fetches and holds the same records as the walk for whole
+  // packages, and its limits are only wider.
+  if (turnedDownByConfirmedWalk(ctx, startOffset, {zip::WalkStop::UnknownRecord, zip::WalkStop::OutOfRange})) return;
   if (firstRecordRefused(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;

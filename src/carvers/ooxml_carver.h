@@ -3,7 +3,7 @@
 // ".XLSX", ".PPTX": ZIP archives whose parts live under "word/", "xl/" or "ppt/").
 
 #include <cstdint>
-#include <optional>
+#include <initializer_list>
 #include <string_view>
 
 #include "carvers/carve_context.h"
@@ -39,11 +39,13 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset);
 // their limits differ from the ordinary walks', so what they learn is kept apart.
 inline constexpr std::uint8_t kConfirmedWalkTag = 0x80 | kTypeOoxml;
 
-// How the walk for whole packages ended from startOffset, when it stopped on the bytes alone
-// (no read failed, no memory ran out), its start sector is still free and no sector has been
-// claimed since; nullopt when there is no such walk to go by. A later walk of the same
-// records with limits at least as wide comes to the same stop.
-[[nodiscard]] std::optional<zip::WalkStop> confirmedWalkStop(CarveContext& ctx, std::int64_t startOffset);
+// Turns the candidate at startOffset down, with that stop's reason, when the walk for whole
+// packages stopped from there with one of `stops` on the bytes alone (no read failed, no
+// memory ran out), and its start sector is still free and no sector has been claimed since:
+// a later walk of the same records, with limits at least as wide, comes to the same stop.
+// False (nothing reported) otherwise.
+[[nodiscard]] bool turnedDownByConfirmedWalk(CarveContext& ctx, std::int64_t startOffset,
+                                             std::initializer_list<zip::WalkStop> stops);
 
 // The extension of a walked archive that is a document package of a selected family: from
 // the first central-directory name in a known part folder whose family is selected; "" when

@@ -43,10 +43,7 @@ void carveZip(CarveContext& ctx, std::int64_t startOffset) {
   // The walk for whole packages already ran past the scan range from here, on the bytes alone:
   // this walk follows the same records with wider limits, and would too. (A stop on unknown
   // bytes is not taken over: the tracer keeps what comes before them.)
-  if (confirmedWalkStop(ctx, startOffset) == zip::WalkStop::OutOfRange) {
-    ctx.reporter.rejected(startOffset / ctx.settings.current(startOffset).bytesPerSector, zip::stopReason(zip::WalkStop::OutOfRange));
-    return;
-  }
+  if (turnedDownByConfirmedWalk(ctx, startOffset, {zip::WalkStop::OutOfRange})) return;
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   if (le32(carve.bytes(), 0) != zip::kLocalHeader) return carve.reject("no ZIP local header");

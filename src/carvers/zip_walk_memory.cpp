@@ -22,6 +22,17 @@ bool isRecordSignature(std::uint32_t signature) {
   }
 }
 
+std::optional<PlainLocalHeader> plainLocalHeader(Bytes header) {
+  if (header.size() < kLocalHeaderBytes || le32(header, 0) != kLocalHeader) return std::nullopt;
+  const std::uint32_t compressed = le32(header, kLocalCompressedSizeOffset);
+  if ((le16(header, kLocalFlagsOffset) & kFlagDataDescriptor) || compressed == kZip64Marker ||
+      le32(header, kLocalUncompressedSizeOffset) == kZip64Marker)
+    return std::nullopt;
+  const std::int64_t length = static_cast<std::int64_t>(kLocalHeaderBytes) + le16(header, kLocalNameLengthOffset) +
+                              le16(header, kLocalExtraLengthOffset);
+  return PlainLocalHeader{length, static_cast<std::int64_t>(compressed)};
+}
+
 namespace {
 
 // Local headers followed ahead before the walk is let fetch: a chance hit on a signature is
@@ -43,17 +54,12 @@ WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& optio
     // Only a local header whose sizes are plain is followed further; anything else is left
     // for the walk to judge.
     if (signature != kLocalHeader || carve.peekAhead(end, h) != Carve::Peek::Read) return WalkStop::End;
-    const Bytes header(h);
-    const std::uint32_t compressed = le32(header, kLocalCompressedSizeOffset);
-    if ((le16(header, kLocalFlagsOffset) & kFlagDataDescriptor) || compressed == kZip64Marker ||
-        le32(header, kLocalUncompressedSizeOffset) == kZip64Marker)
-      return WalkStop::End;
-    const std::int64_t headerLength = static_cast<std::int64_t>(kLocalHeaderBytes) + le16(header, kLocalNameLengthOffset) +
-                                      le16(header, kLocalExtraLengthOffset);
+    const std::optional<PlainLocalHeader> plain = plainLocalHeader(h);
+    if (!plain) return WalkStop::End;
     // A chain of plain headers that runs past the bounds ends the walk there whatever its
     // data holds: said now, before the walk fetches (and holds) every byte up to them.
-    if (static_cast<std::int64_t>(compressed) > options.maxRecordBytes - headerLength) return WalkStop::RecordTooLong;
-    end += headerLength + static_cast<std::int64_t>(compressed);
+    if (plain->dataBytes > options.maxRecordBytes - plain->headerBytes) return WalkStop::RecordTooLong;
+    end += plain->recordBytes();
     if (end > options.maxArchiveBytes) return WalkStop::RecordTooLong;
   }
   return WalkStop::End;

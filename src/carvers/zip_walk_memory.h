@@ -20,6 +20,16 @@ namespace zip {
 // True for the signatures of the records the walk knows.
 [[nodiscard]] bool isRecordSignature(std::uint32_t signature);
 
+// A local header whose entry's size it gives itself (no data descriptor, no ZIP64 sizes): the
+// header's length with its name and extra field, and its data's. nullopt for any other
+// header, or for fewer bytes than a header's fixed part.
+struct PlainLocalHeader {
+  std::int64_t headerBytes = 0;
+  std::int64_t dataBytes = 0;
+  [[nodiscard]] std::int64_t recordBytes() const { return headerBytes + dataBytes; }
+};
+[[nodiscard]] std::optional<PlainLocalHeader> plainLocalHeader(Bytes header);
+
 // Whether a record may begin at file offset `end`, which the walk has not fetched yet, and
 // the local headers that follow from there (a few, as far as their sizes are plain): End
 // when the walk may go on (or the bytes cannot be looked at: the walk then finds out by

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 namespace vellumark::zip {
@@ -83,19 +82,5 @@ inline constexpr std::string_view kCdrFirstEntry = "content/riffData.cdr";
 inline constexpr std::int64_t kMaxRecordBytes = 209'715'200;  // 200 MiB
 // Offsets in an archive without ZIP64 records are 32-bit: nothing longer is one archive.
 inline constexpr std::int64_t kMaxArchiveBytes = std::int64_t{1} << 32;
-
-// Where the record after the local header at the start of `bytes` must begin, counted from
-// that header, when the header itself says: its entry has no data descriptor and no ZIP64
-// sizes. -1 when the header does not say (or `bytes` holds no whole local header).
-[[nodiscard]] inline std::int64_t recordEndFromLocalHeader(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < kLocalHeaderBytes) return -1;
-  const auto le16At = [bytes](std::size_t at) { return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8); };
-  const auto le32At = [le16At](std::size_t at) { return le16At(at) | le16At(at + 2) << 16; };
-  if (le32At(0) != kLocalHeader || (le16At(kLocalFlagsOffset) & kFlagDataDescriptor) != 0) return -1;
-  const std::uint32_t compressed = le32At(kLocalCompressedSizeOffset);
-  if (compressed == kZip64Marker || le32At(kLocalUncompressedSizeOffset) == kZip64Marker) return -1;
-  return static_cast<std::int64_t>(kLocalHeaderBytes) + le16At(kLocalNameLengthOffset) + le16At(kLocalExtraLengthOffset) +
-         static_cast<std::int64_t>(compressed);
-}
 
 }  // namespace vellumark::zip
