@@ -105,9 +105,59 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
                          packageSearchLimits(), work);
 }
 
+// A note of a package candidate holds where its first record ends, counted from its start,
+// under this mark.
+constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
+// ...and under this one too when its deflated data already fails within the first sector.
+constexpr std::uint32_t kNotedDataFails = 0x40000000;
+constexpr std::uint32_t kNotedEndMask = kNotedDataFails - 1;
+constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte sectors only
+
+// The walk a first-record look stands for: the tag it remembers its failures under, the
+// archive length up to which it looks at record ends, and whether it reports a refusal.
+struct FirstRecordWalk {
+  std::uint8_t tag = kTypeOoxml;
+  std::int64_t maxArchiveBytes = zip::kMaxArchiveBytes;
+  bool reports = true;
+};
+constexpr FirstRecordWalk kOrdinaryWalk{};
+constexpr FirstRecordWalk kConfirmedWalk{kConfirmedWalkTag, kMaxPackageHeldBytes, false};
+
+// The first step of a walk, from the note alone: it looks at the 4 bytes where the first
+// record ends (the first pass kept them, or the read window holds them) and stops there when
+// no record begins there, or when they lie past the free sectors of the range. True when the
+// candidate was so turned down, with what the walk would have learnt taught; false when the
+// walk has to be run (a look the reader cannot answer without a read, a record there, a stop
+// the memory already knows).
+bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const FirstRecordWalk& walk) {
+  if ((ctx.note & kNotedRecordEnd) == 0) return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0 || settings.bytesPerSector != kNoteSector) return false;
+  if (ctx.memory != nullptr && ctx.memory->recall(walk.tag, startOffset)) return false;
+  const std::int64_t end = ctx.note & kNotedEndMask;
+  if (end > walk.maxArchiveBytes) return false;
+  // The walk holds the first sector; the look lands this many free sectors past it.
+  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNoteSector) / kNoteSector, settings.scanEndSector);
+  zip::WalkStop stop = zip::WalkStop::OutOfRange;
+  if (s >= 0) {
+    std::array<std::uint8_t, 4> signature{};
+    if (!ctx.reader.peekHeld(s * kNoteSector + (end - kNoteSector) % kNoteSector, signature)) return false;
+    if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
+    stop = zip::WalkStop::UnknownRecord;
+  }
+  if (ctx.memory != nullptr) ctx.memory->remember(walk.tag, startOffset, CarveMemory::Failure{static_cast<std::uint8_t>(stop), 0});
+  if (walk.reports) ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  return true;
+}
+
 }  // namespace
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
+  // A first record that ends where no record begins, and whose deflated data fails within
+  // the first sector: the walk stops there, and the search cannot take the first cluster, so
+  // the walk's failure is all there is to keep, and the candidate is not read again.
+  if ((ctx.note & kNotedDataFails) != 0 && firstRecordRefused(ctx, startOffset, kConfirmedWalk)) return;
   std::string_view extension;
   bool walkRefused = false;
   {
@@ -179,42 +229,6 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
                                        describePackage(held.first(static_cast<std::size_t>(archive.length)), archive));
 }
 
-namespace {
-
-// A note of a package candidate holds where its first record ends, counted from its start,
-// under this mark.
-constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
-constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte sectors only
-
-// The first step of the ordinary walk, from the note alone: it looks at the 4 bytes where
-// the first record ends (the first pass kept them, or the read window holds them) and stops
-// there when no record begins there, or when they lie past the free sectors of the range.
-// True when the candidate was so turned down, with what the walk would have learnt taught;
-// false when the walk has to be run (a look the reader cannot answer without a read, a
-// record there, a stop the memory already knows).
-bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset) {
-  if ((ctx.note & kNotedRecordEnd) == 0) return false;
-  CarveSettings settings;
-  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  if (startSector < 0 || settings.bytesPerSector != kNoteSector) return false;
-  if (ctx.memory != nullptr && ctx.memory->recall(kTypeOoxml, startOffset)) return false;
-  const std::int64_t end = ctx.note & ~kNotedRecordEnd;
-  // The walk holds the first sector; the look lands this many free sectors past it.
-  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNoteSector) / kNoteSector, settings.scanEndSector);
-  zip::WalkStop stop = zip::WalkStop::OutOfRange;
-  if (s >= 0) {
-    std::array<std::uint8_t, 4> signature{};
-    if (!ctx.reader.peekHeld(s * kNoteSector + (end - kNoteSector) % kNoteSector, signature)) return false;
-    if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
-    stop = zip::WalkStop::UnknownRecord;
-  }
-  if (ctx.memory != nullptr) ctx.memory->remember(kTypeOoxml, startOffset, CarveMemory::Failure{static_cast<std::uint8_t>(stop), 0});
-  ctx.reporter.rejected(startSector, zip::stopReason(stop));
-  return true;
-}
-
-}  // namespace
-
 std::uint32_t ooxmlNote(Bytes firstSector) {
   if (firstSector.size() != static_cast<std::size_t>(kNoteSector)) return 0;
   const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(firstSector);
@@ -223,7 +237,8 @@ std::uint32_t ooxmlNote(Bytes firstSector) {
   if (!plain || plain->headerBytes > kNoteSector || plain->dataBytes > zip::kMaxRecordBytes - plain->headerBytes) return 0;
   const std::int64_t end = plain->recordBytes();
   if (end < kNoteSector || (end - kNoteSector) % kNoteSector > kNoteSector - 4) return 0;
-  return kNotedRecordEnd | static_cast<std::uint32_t>(end);
+  const std::uint32_t fails = zip::deflateFailsWithin(firstSector) ? kNotedDataFails : 0;
+  return kNotedRecordEnd | fails | static_cast<std::uint32_t>(end);
 }
 
 bool turnedDownByConfirmedWalk(CarveContext& ctx, std::int64_t startOffset, std::initializer_list<zip::WalkStop> stops) {
@@ -243,7 +258,7 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   // Below 200 MiB the ordinary walk fetches and holds the same records as the walk for whole
   // packages, and its limits are only wider.
   if (turnedDownByConfirmedWalk(ctx, startOffset, {zip::WalkStop::UnknownRecord, zip::WalkStop::OutOfRange})) return;
-  if (firstRecordRefused(ctx, startOffset)) return;
+  if (firstRecordRefused(ctx, startOffset, kOrdinaryWalk)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
   // A ZIP is held in memory up to the document length limit, and further only when its

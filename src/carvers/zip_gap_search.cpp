@@ -3,9 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <string_view>
 
 #include "carvers/markup_check.h"
+#include "carvers/zip_walk_memory.h"
 #include "formats/zip.h"
 
 namespace vellumark::zip {
@@ -76,14 +79,16 @@ struct ZipFragmentCheck::State {
   std::uint64_t decoded = 0;
 };
 
+namespace {
+
 // A raw deflate stream whose state can be copied.
-struct ZipFragmentCheck::Inflate {
+struct RawInflate {
   z_stream z{};
   bool live = false;
-  Inflate() = default;
-  ~Inflate() { end(); }
-  Inflate(const Inflate&) = delete;
-  Inflate& operator=(const Inflate&) = delete;
+  RawInflate() = default;
+  ~RawInflate() { end(); }
+  RawInflate(const RawInflate&) = delete;
+  RawInflate& operator=(const RawInflate&) = delete;
   void end() {
     if (live) inflateEnd(&z);
     live = false;
@@ -94,13 +99,17 @@ struct ZipFragmentCheck::Inflate {
     live = inflateInit2(&z, -MAX_WBITS) == Z_OK;
     return live;
   }
-  bool copyFrom(Inflate& other) {
+  bool copyFrom(RawInflate& other) {
     end();
     if (!other.live) return true;
     live = inflateCopy(&z, &other.z) == Z_OK;
     return live;
   }
 };
+
+}  // namespace
+
+struct ZipFragmentCheck::Inflate : RawInflate {};
 
 // The bytes of one take and the entries its walk checked whole. A piece on the present path
 // keeps its bytes in the assembled file only; one that leaves the path while a saved state
@@ -435,6 +444,29 @@ FragmentVerdict ZipFragmentCheck::descriptor() {
   s.localCount = locals_.size();
   s.phase = Phase::Record;
   return FragmentVerdict::Consistent;
+}
+
+bool deflateFailsWithin(Bytes start) {
+  const std::optional<PlainLocalHeader> plain = plainLocalHeader(start);
+  if (!plain || le16(start, kLocalMethodOffset) != kMethodDeflated || plain->headerBytes >= static_cast<std::int64_t>(start.size()))
+    return false;
+  const std::size_t dataBytes =
+      static_cast<std::size_t>(std::min<std::int64_t>(plain->dataBytes, static_cast<std::int64_t>(start.size()) - plain->headerBytes));
+  if (dataBytes == 0) return false;
+  // One inflater for every call of the thread: asked once per package candidate of a scan.
+  thread_local RawInflate inflater;
+  if (!inflater.reset()) return false;
+  z_stream& z = inflater.z;
+  std::array<std::uint8_t, kInflateChunkBytes> out;
+  z.next_in = const_cast<std::uint8_t*>(start.data() + plain->headerBytes);
+  z.avail_in = static_cast<uInt>(dataBytes);
+  for (;;) {
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    if (rc == Z_DATA_ERROR) return true;
+    if (rc != Z_OK || z.avail_in == 0) return false;
+  }
 }
 
 }  // namespace vellumark::zip

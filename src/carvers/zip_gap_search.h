@@ -76,4 +76,10 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::uint64_t decodedWork_ = 0;  // every byte checked, on every path tried (never restored)
 };
 
+// True when the check says Broken of any first piece that begins with `start`: a local header
+// with its sizes, of deflated data whose stream fails within these bytes. The first pass asks
+// this of a package candidate's first sector, so that the search for its clusters need not
+// read the candidate again to find that its first cluster is refused.
+[[nodiscard]] bool deflateFailsWithin(Bytes start);
+
 }  // namespace vellumark::zip

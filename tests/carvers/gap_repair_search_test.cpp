@@ -185,5 +185,40 @@ TEST(RepairSearch, AGivenUpPackageGoesOnlyIntoTheDamagedFolder) {
   }
 }
 
+// The first pass tells from a package candidate's first sector alone that the check will
+// refuse its first cluster: every sector so told must be refused, whatever the rest of the
+// cluster holds, and no real package's first sector may be.
+TEST(ZipFragmentCheck, AFirstSectorWhoseDeflateFailsIsRefusedWhateverFollows) {
+  std::mt19937 random(7);
+  const std::string name = "[Content_Types].xml";
+  int told = 0;
+  for (int i = 0; i < 2000; ++i) {
+    Bytes8 cluster(test::kLayoutClusterBytes);
+    for (std::uint8_t& b : cluster) b = static_cast<std::uint8_t>(random());
+    const std::uint32_t sizes[] = {static_cast<std::uint32_t>(random() % 3000 + 1), static_cast<std::uint32_t>(random() % 9000)};
+    const std::uint8_t fixed[] = {0x50, 0x4B, 0x03, 0x04, 20, 0, 0, 0, 8, 0};
+    std::memcpy(cluster.data(), fixed, sizeof fixed);
+    std::memcpy(cluster.data() + 18, &sizes[0], 4);
+    std::memcpy(cluster.data() + 22, &sizes[1], 4);
+    cluster[26] = static_cast<std::uint8_t>(name.size());
+    cluster[27] = cluster[28] = cluster[29] = 0;
+    std::memcpy(cluster.data() + 30, name.data(), name.size());
+    if (!zip::deflateFailsWithin(Bytes(cluster).first(kSector))) continue;
+    ++told;
+    zip::ZipFragmentCheck check(1 << 26);
+    EXPECT_EQ(check.take(cluster), FragmentVerdict::Broken) << "sample " << i;
+  }
+  EXPECT_GT(told, 1900);  // noise is nearly always told
+  int packages = 0;
+  for (const test::CorpusDocument& doc : test::corpusDocuments()) {
+    if (doc.ext != "docx" && doc.ext != "xlsx" && doc.ext != "pptx") continue;
+    const Bytes8 bytes = test::readFileBytes(doc.path);
+    if (bytes.size() < kSector) continue;
+    ++packages;
+    EXPECT_FALSE(zip::deflateFailsWithin(Bytes(bytes).first(kSector))) << doc.name;
+  }
+  EXPECT_GT(packages, 0);
+}
+
 }  // namespace
 }  // namespace vellumark

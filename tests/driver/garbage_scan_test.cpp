@@ -133,7 +133,8 @@ TEST(GarbageScan, ScansEndAndWriteOnlyWholeFiles) {
 // scan range, the rest where no record begins. The pass for whole packages walks each of them
 // first; the ordinary pass turns each down for the same reason as when it walks alone, and
 // without reading them all again. Alone, it turns them down from what the first pass noted
-// of each header and kept of the bytes where each first record ends.
+// of each header and kept of the bytes where each first record ends; so does the pass for
+// whole packages, where the note also says that the first record's data fails.
 TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
   constexpr std::uint64_t kClusterBytes = 4096;
   test::ImageBuilder img(kSectors);
@@ -163,7 +164,9 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
   EXPECT_EQ(packageAlone.rejected().size(), kSectors * 512 / kClusterBytes - 2);
   EXPECT_EQ(scanImage(withPackage, hooksWith(false, true), false).rejected(), packageAlone.rejected());
   EXPECT_EQ(scanImage(withPackage, hooksWith(true, true), false).rejected(), packageAlone.rejected());
-  EXPECT_LE(both.reads, alone.reads * 11 / 10) << "reads with the pass for whole packages: " << both.reads << ", without: " << alone.reads;
+  // Nearly every header's deflate data fails within its first sector: the pass for whole
+  // packages turns those down from the notes too, unread.
+  EXPECT_LT(both.reads, alone.reads / 2) << "reads with both passes and the notes: " << both.reads << ", alone: " << alone.reads;
 }
 
 // Stored ZIP entries chained cluster to cluster, the lower half up to a cluster of noise, the
