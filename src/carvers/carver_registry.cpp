@@ -90,11 +90,11 @@ std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sec
 }
 
 // A compound file's header: the first FAT sector it lists, which most headers of noise place
-// out of reach. A picture: whether its first structures fail within the sector. A package:
-// where its first record ends.
-std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector) {
+// out of reach, and how many sectors after it hold no FAT. A picture: whether its first
+// structures fail within the sector. A package: where its first record ends.
+std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> following) {
   switch (code) {
-    case kTypeOle2: return cfb::headerNote(sector);
+    case kTypeOle2: return cfb::headerNote(sector, following);
     case kTypeJpegApp:
     case kTypeJpegOther: return jpegNote(sector);
     case kTypePng: return pngNote(sector);

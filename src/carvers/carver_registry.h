@@ -26,7 +26,9 @@ namespace vellumark {
 
 // What the first pass keeps of a candidate of this code, whose first sector is `sector`, for
 // its carvers (a code of the format's own, handed to them as CarveContext::note); 0 for
-// nothing.
-[[nodiscard]] std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector);
+// nothing. `following` holds the bytes after the sector that the pass has at hand (none
+// where its read ends), of which a format looks at the few it needs.
+[[nodiscard]] std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector,
+                                          std::span<const std::uint8_t> following);
 
 }  // namespace vellumark

@@ -106,23 +106,55 @@ namespace {
 
 constexpr std::uint32_t kNoted = 0x80000000;
 constexpr std::uint32_t kNotedLargeSectors = 0x40000000;
+constexpr std::uint32_t kNotedOnlyFatSector = 0x20000000;
+constexpr int kNotedWithoutFatShift = 23;  // 6 bits: sectors after the header that hold no FAT
+constexpr std::uint32_t kNotedMostWithoutFat = 63;
+constexpr std::uint32_t kNotedSectorMask = (1u << kNotedWithoutFatShift) - 1;
+
+// The 512-byte sectors at the start of `following`, up to 63, none of which could hold a
+// FAT sector.
+std::uint32_t sectorsWithoutFat(Bytes following) {
+  std::uint32_t n = 0;
+  for (; n < kNotedMostWithoutFat && (n + 1) * std::size_t{512} <= following.size(); ++n)
+    if (mayHoldFatSector(following.subspan(n * std::size_t{512}, 512))) break;
+  return n;
+}
 
 }  // namespace
 
-std::uint32_t headerNote(Bytes firstSector) {
+bool mayHoldFatSector(Bytes cluster) {
+  constexpr auto kMostLinks = static_cast<std::uint32_t>(1024 * ole2::kHeaderDifatEntries);
+  for (std::size_t slot = 0; slot + 512 <= cluster.size(); slot += 512) {
+    bool fine = true;
+    for (std::size_t i = slot; fine && i < slot + 512; i += 4) {
+      const std::uint32_t v = le32(cluster, i);
+      fine = v < kMostLinks || v >= ole2::kFatSectorMark;
+    }
+    if (fine) return true;
+  }
+  return false;
+}
+
+std::uint32_t headerNote(Bytes firstSector, Bytes following) {
   const std::optional<Header> h = readHeader(firstSector);
   if (!h) return 0;
   const std::uint32_t first = le32(firstSector, ole2::kHeaderDifatOffset);
   if (first == kFreeSector) return 0;
   const auto limit = static_cast<std::uint32_t>(h->initialSectorLimit());
-  return kNoted | (h->sectorBytes == ole2::kLargeSectorBytes ? kNotedLargeSectors : 0) | std::min(first, limit + 1);
+  std::uint32_t note = kNoted | (h->sectorBytes == ole2::kLargeSectorBytes ? kNotedLargeSectors : 0) | std::min(first, limit + 1);
+  if (h->fatSectors == 1 && le32(firstSector, ole2::kHeaderDifatOffset + 4) == kFreeSector) note |= kNotedOnlyFatSector;
+  // Sectors of 512 bytes only: those are the slots a FAT sector is looked for in.
+  if (firstSector.size() == 512) note |= sectorsWithoutFat(following) << kNotedWithoutFatShift;
+  return note;
 }
 
 std::optional<NotedHeader> notedHeader(std::uint32_t note) {
   if ((note & kNoted) == 0) return std::nullopt;
   NotedHeader n;
   n.header.sectorBytes = (note & kNotedLargeSectors) != 0 ? ole2::kLargeSectorBytes : ole2::kSectorBytes;
-  n.firstFatSector = note & ~(kNoted | kNotedLargeSectors);
+  n.firstFatSector = note & kNotedSectorMask;
+  n.onlyFatSector = (note & kNotedOnlyFatSector) != 0;
+  n.sectorsWithoutFat = (note >> kNotedWithoutFatShift) & kNotedMostWithoutFat;
   return n;
 }
 

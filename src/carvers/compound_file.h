@@ -69,14 +69,24 @@ struct Header {
 // are not one of those.
 [[nodiscard]] std::optional<Header> readHeader(Bytes file);
 
-// What the first pass notes of a compound-file header, so that the ordinary carve can turn
-// down without reading it again a header whose first FAT sector it cannot reach: the sector
-// size and the first FAT sector the header lists (any number past the limit as limit + 1).
-// 0 for a sector that is no header, or lists no FAT sector.
-[[nodiscard]] std::uint32_t headerNote(Bytes firstSector);
+// Whether some 512 bytes of the cluster could belong to a FAT sector of any file the fragment
+// search takes on (at most 109 FAT sectors of up to 4096 bytes): every entry one of the
+// special values a FAT holds, or a link below the sectors such a FAT can describe. Noise
+// fails at its first entry. Nothing that the search's FAT-sector shape accepts fails here.
+[[nodiscard]] bool mayHoldFatSector(Bytes cluster);
+
+// What the first pass notes of a compound-file header, so that the carves can turn down
+// without reading it again a header whose FAT they cannot reach or find: the sector size, the
+// first FAT sector the header lists (any number past the limit as limit + 1), whether that is
+// the only one, and how many 512-byte sectors right after the header (up to 63, of those in
+// `following`) could hold no FAT sector. 0 for a sector that is no header, or lists no FAT
+// sector.
+[[nodiscard]] std::uint32_t headerNote(Bytes firstSector, Bytes following = {});
 struct NotedHeader {
   Header header;                  // its sectorBytes only
   std::uint32_t firstFatSector = 0;
+  bool onlyFatSector = false;     // the header lists that one FAT sector and counts one
+  std::int64_t sectorsWithoutFat = 0;
 };
 [[nodiscard]] std::optional<NotedHeader> notedHeader(std::uint32_t note);
 

@@ -848,23 +848,6 @@ bool clusterFree(const UsedSectorMap& claims, const GapSearchGeometry& g, std::i
   return true;
 }
 
-// Whether some 512 bytes of the cluster could belong to a FAT sector of any file the search
-// takes on (at most 109 FAT sectors of up to 4096 bytes): every entry one of the special
-// values a FAT holds, or a link below the sectors such a FAT can describe. Noise fails at
-// its first entry. Nothing that looksLikeFatSector() accepts fails here.
-bool mayHoldFatSector(Bytes cluster) {
-  constexpr auto kMostLinks = static_cast<std::uint32_t>(1024 * ole2::kHeaderDifatEntries);
-  for (std::size_t slot = 0; slot + 512 <= cluster.size(); slot += 512) {
-    bool fine = true;
-    for (std::size_t i = slot; fine && i < slot + 512; i += 4) {
-      const std::uint32_t v = le32(cluster, i);
-      fine = v < kMostLinks || v >= ole2::kFatSectorMark;
-    }
-    if (fine) return true;
-  }
-  return false;
-}
-
 // Clusters of no FAT's shape, remembered for the candidates after this one: headers of
 // noise one after another would each look through the same clusters ahead.
 constexpr std::uint8_t kNoFatTag = 0x80 | kTypeOle2;
@@ -872,9 +855,13 @@ constexpr std::uint8_t kNoFatTag = 0x80 | kTypeOle2;
 // Fills in the bytes of every wanted sector: from the first piece, or from the nearest free
 // cluster ahead whose bytes at the sector's place pass `shape`. With `memory`, clusters
 // that cannot hold a FAT sector are passed over without reading them again.
+// `firstHoldsNone` says that the candidate's own cluster holds no FAT sector either: the run
+// remembered then begins there, so that the candidate below, whose look starts at it, jumps
+// at once.
 template <typename Shape>
 void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, std::int64_t sectorBytes, const UsedSectorMap& claims,
-            CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape, CarveMemory* memory = nullptr) {
+            CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape, CarveMemory* memory = nullptr,
+            bool firstHoldsNone = false) {
   std::size_t open = 0;
   std::int64_t furthest = 0;
   for (Wanted& w : wanted) {
@@ -890,7 +877,7 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
   std::vector<std::uint8_t> cluster(static_cast<std::size_t>(p.clusterBytes));
   // A run of clusters known to hold no FAT sector, from runStart up to c: remembered by its
   // first cluster with its length, so that a later look jumps over it in one step.
-  std::int64_t runStart = -1;
+  std::int64_t runStart = firstHoldsNone ? p.firstCluster : -1;
   auto endRun = [&](std::int64_t c) {
     if (memory != nullptr && runStart >= 0 && c > runStart)
       memory->remember(kNoFatTag, (runStart * p.spc + g.clusterPhase) * g.bytesPerSector, CarveMemory::Failure{0, c - runStart});
@@ -939,25 +926,62 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
 
 }  // namespace
 
+namespace {
+
+// Whether the candidate's whole first cluster is free and holds no FAT sector, from its bytes
+// or, before they are read, from the note the first pass made (the header sector itself never
+// could: its first entry is the signature).
+bool firstClusterHoldsNoFat(const UsedSectorMap& claims, const GapSearchGeometry& g, const Placement& p, std::int64_t startSector,
+                            Bytes first, const NotedHeader* noted) {
+  if (p.firstPiece != p.clusterBytes || !clusterFree(claims, g, startSector, p.spc)) return false;
+  if (!first.empty()) return !mayHoldFatSector(first);
+  return noted != nullptr && g.bytesPerSector == 512 && noted->sectorsWithoutFat >= p.spc - 1;
+}
+
+}  // namespace
+
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
-                           std::int64_t startSector, std::int64_t maxClusters, CarveMemory* memory) {
+                           std::int64_t startSector, std::int64_t maxClusters, CarveMemory* memory, std::uint32_t note) {
   const Placement p(g, startSector);
   if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return 0;
+  std::vector<Wanted> fat;
+  std::vector<std::uint32_t> fatList;
+  std::int64_t foundWithSectorBytes = 0;
+  // A header noted with one FAT sector that lies past the first piece: that sector is looked
+  // for first, and the header read only once it is found. Most headers of noise are then
+  // turned down without a read of their own.
+  const std::optional<NotedHeader> noted = g.bytesPerSector == 512 ? notedHeader(note) : std::nullopt;
+  if (noted && noted->onlyFatSector && noted->firstFatSector <= noted->header.initialSectorLimit() &&
+      noted->header.sectorBytes <= p.clusterBytes && p.clusterBytes % noted->header.sectorBytes == 0 &&
+      p.firstPiece % noted->header.sectorBytes == 0 && noted->header.sectorEnd(noted->firstFatSector) > p.firstPiece) {
+    fatList.push_back(noted->firstFatSector);
+    fat.push_back(Wanted{noted->firstFatSector, 0, {}});
+    locate(fat, {}, p, noted->header.sectorBytes, claims, reader, g, maxClusters,
+           [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
+           firstClusterHoldsNoFat(claims, g, p, startSector, {}, &*noted));
+    if (fat.front().bytes.empty()) return -1;
+    foundWithSectorBytes = noted->header.sectorBytes;
+  }
   std::vector<std::uint8_t> first(static_cast<std::size_t>(p.firstPiece));
   if (!reader.read(startSector * g.bytesPerSector, first)) return 0;
   const std::optional<Header> h = readHeader(first);
   if (!h || h->sectorBytes > p.clusterBytes || p.clusterBytes % h->sectorBytes != 0 || p.firstPiece % h->sectorBytes != 0) return 0;
-  std::vector<std::uint32_t> fatList;
+  std::vector<std::uint32_t> listed;
   for (std::size_t i = 0; i < ole2::kHeaderDifatEntries; ++i) {
     const std::uint32_t e = le32(first, ole2::kHeaderDifatOffset + 4 * i);
     if (e == ole2::kFreeSector) break;
-    fatList.push_back(e);
+    listed.push_back(e);
   }
-  if (fatList.empty() || fatList.size() != h->fatSectors) return 0;
-  std::vector<Wanted> fat;
-  for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
-  locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
-         [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory);
+  if (listed.empty() || listed.size() != h->fatSectors) return 0;
+  // The FAT sector found before the read is the one this header lists (the note said so).
+  if (fat.empty() || listed != fatList || h->sectorBytes != foundWithSectorBytes) {
+    fatList = std::move(listed);
+    fat.clear();
+    for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
+    locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
+           [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
+           firstClusterHoldsNoFat(claims, g, p, startSector, first, nullptr));
+  }
   Fat table;
   for (const Wanted& w : fat) {
     if (w.bytes.empty()) return -1;

@@ -174,7 +174,7 @@ class FirstPass {
         const std::span<const std::uint8_t> sector = chunk.bytes.subspan(at, sectorBytes);
         const std::uint8_t code = hooks_.classify(sector);
         if (!recordSector(state_, s_, code, summary_)) return listFull();
-        noteCandidate(code, sector);
+        noteCandidate(code, sector, chunk.bytes.subspan(at + sectorBytes));
       }
       refresh();
     }
@@ -182,11 +182,12 @@ class FirstPass {
     return true;
   }
 
-  // What the carvers of the candidate at s_ are handed of its first sector, and where they
-  // will look far ahead, to keep those bytes when the pass reaches them.
-  void noteCandidate(std::uint8_t code, std::span<const std::uint8_t> sector) {
+  // What the carvers of the candidate at s_ are handed of its first sector (and of the bytes
+  // after it at hand), and where they will look far ahead, to keep those bytes when the pass
+  // reaches them.
+  void noteCandidate(std::uint8_t code, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> following) {
     if (code == kTypeNone) return;
-    if (hooks_.candidateNote != nullptr) notes_.add(s_, hooks_.candidateNote(code, sector));
+    if (hooks_.candidateNote != nullptr) notes_.add(s_, hooks_.candidateNote(code, sector, following));
     if (hooks_.firstLookAhead == nullptr) return;
     const std::int64_t ahead = hooks_.firstLookAhead(code, sector);
     if (ahead <= 0 || ahead > end_ - s_ * bps_ - static_cast<std::int64_t>(FarLooks::kBytes)) return;
@@ -209,7 +210,7 @@ class FirstPass {
         }
         const std::uint8_t code = hooks_.classify(sector);
         if (!recordSector(state_, s_, code, summary_)) return listFull();
-        noteCandidate(code, sector);
+        noteCandidate(code, sector, {});
       }
       refresh();
     }

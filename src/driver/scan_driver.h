@@ -34,9 +34,10 @@ struct ScanHooks {
   // Where the carvers of a candidate first look past what they read (a byte offset from its
   // start, -1 for nowhere); null for no such looks.
   std::int64_t (*firstLookAhead)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
-  // What the carvers of a candidate are to be handed of its first sector (0 for nothing);
-  // null for no such notes.
-  std::uint32_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
+  // What the carvers of a candidate are to be handed of its first sector and of the bytes the
+  // pass holds after it (0 for nothing); null for no such notes.
+  std::uint32_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector,
+                                 std::span<const std::uint8_t> following) = nullptr;
 };
 
 // The classifier, the carver registry and the allocation walkers of the program (wired
