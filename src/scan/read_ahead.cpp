@@ -41,6 +41,15 @@ std::size_t readSource(ScanState& state, std::span<std::uint8_t> dest, std::int6
     }
     // A refill that did not cover the offset means the source ended or is short there.
     if (refilled || offset >= limit) return remaining;
+    // The block held before the last refill covers it: the two trade places, unread. A carve
+    // that looks far ahead and near in turn (a FAT sought clusters away) keeps both.
+    if (w.valid && w.earlierLength > 0 && offset >= w.earlierStart &&
+        offset < std::min(w.earlierStart + static_cast<std::int64_t>(w.earlierLength), limit)) {
+      std::swap(w.bytes, w.earlierBytes);
+      std::swap(w.start, w.earlierStart);
+      std::swap(w.length, w.earlierLength);
+      continue;
+    }
 
     std::int64_t newStart = offset;
     // Candidates are carved from the highest down, so the next read often lies just before

@@ -129,6 +129,27 @@ TEST_F(ReadAheadTest, TheBlockBeforeTheLastRefillIsKeptForLooksBackIntoIt) {
   EXPECT_FALSE(state.readWindow.copyEarlier(1100 * 512, buf));
 }
 
+// A carve that reads near and far ahead in turn (a FAT sought clusters away) is served by the
+// two blocks the window holds, whichever it asks for, and reads only when it leaves both.
+TEST_F(ReadAheadTest, ReadsNearAndFarInTurnAreServedByTheTwoBlocks) {
+  open(4000, 3999);
+  std::vector<std::uint8_t> buf(4096);
+  ASSERT_EQ(readSource(state, buf, 3000 * 512), 0u);
+  ASSERT_EQ(readSource(state, buf, 100 * 512), 0u);
+  const std::size_t calls = source->readCalls();
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(readSource(state, buf, 3000 * 512 + i * 4096), 0u);
+    expectBytes(buf, 3000 * 512 + i * 4096, 4096);
+    ASSERT_EQ(readSource(state, buf, 100 * 512 + i * 4096), 0u);
+    expectBytes(buf, 100 * 512 + i * 4096, 4096);
+  }
+  EXPECT_EQ(source->readCalls(), calls);
+  // Across the end of the far block: its last bytes from it, the rest from a refill.
+  ASSERT_EQ(readSource(state, buf, 3000 * 512 + 65536 - 1000), 0u);
+  expectBytes(buf, 3000 * 512 + 65536 - 1000, 4096);
+  EXPECT_EQ(source->readCalls(), calls + 1);
+}
+
 TEST_F(ReadAheadTest, OpeningAnotherSourceEmptiesTheWindow) {
   open(200, 199);
   std::vector<std::uint8_t> buf(512);
