@@ -19,6 +19,7 @@
 #include "carvers/carve_memory.h"
 #include "scan/document_families.h"
 #include "scan/recovered_file.h"
+#include "scan/sector_marks.h"
 #include "scan/thumbnail_rules.h"
 #include "scan/used_sector_map.h"
 #include "util/byte_reader.h"
@@ -120,6 +121,8 @@ struct CarveContext {
   // What the scan noted of the candidate's first sector when it found it (its format's own
   // code), 0 for nothing: what the carver can tell from it needs no read.
   std::uint32_t note = 0;
+  // The sectors the scan found no carver's far look to be after; none when null.
+  const SectorMarks* marks = nullptr;
 };
 
 // A carver traces (and for documents, writes) the file that begins at a byte offset.

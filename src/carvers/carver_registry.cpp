@@ -103,6 +103,8 @@ std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sec
   }
 }
 
+bool wantedByLooks(std::span<const std::uint8_t> sector) { return cfb::mayHoldFatSector(sector); }
+
 CarverFn finalSweepCarver(std::uint8_t code) {
   const CarverEntry* e = entryFor(code);
   return e ? e->finalSweep : nullptr;

@@ -31,4 +31,9 @@ namespace vellumark {
 [[nodiscard]] std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector,
                                           std::span<const std::uint8_t> following);
 
+// Whether some carver's look far ahead may be after this sector: the compound-file carver
+// looks for FAT sectors among the clusters ahead of a header. Those the first pass found no
+// such sector in are passed over unread.
+[[nodiscard]] bool wantedByLooks(std::span<const std::uint8_t> sector);
+
 }  // namespace vellumark

@@ -79,6 +79,7 @@ class ClusterSearch {
 
   bool outOfBounds() const {
     if (work_.clustersTried >= limits_.maxClustersTried) return true;
+    if (work_.clustersTried >= limits_.maxBlindClustersTried && !check_.guided()) return true;
     if (limits_.maxDecodedBytes != 0 && check_.decodedBytes() > limits_.maxDecodedBytes) return true;
     if ((work_.clustersTried & 63) != 0) return false;
     return std::chrono::steady_clock::now() - began_ > limits_.maxTime;

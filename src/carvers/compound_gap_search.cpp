@@ -861,7 +861,7 @@ constexpr std::uint8_t kNoFatTag = 0x80 | kTypeOle2;
 template <typename Shape>
 void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, std::int64_t sectorBytes, const UsedSectorMap& claims,
             CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape, CarveMemory* memory = nullptr,
-            bool firstHoldsNone = false) {
+            bool firstHoldsNone = false, const SectorMarks* marks = nullptr) {
   std::size_t open = 0;
   std::int64_t furthest = 0;
   for (Wanted& w : wanted) {
@@ -898,6 +898,11 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
       }
     }
     const bool free = clusterFree(claims, g, first, p.spc);
+    // A cluster the first pass found no FAT sector in is passed over as if read.
+    if (free && memory != nullptr && marks != nullptr && marks->noneWanted(first, p.spc)) {
+      if (runStart < 0) runStart = c;
+      continue;
+    }
     if (!free || !reader.read(offset, cluster)) {
       endRun(c);
       if (free) continue;
@@ -941,7 +946,8 @@ bool firstClusterHoldsNoFat(const UsedSectorMap& claims, const GapSearchGeometry
 }  // namespace
 
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
-                           std::int64_t startSector, std::int64_t maxClusters, CarveMemory* memory, std::uint32_t note) {
+                           std::int64_t startSector, std::int64_t maxClusters, const HintAids& aids) {
+  CarveMemory* const memory = aids.memory;
   const Placement p(g, startSector);
   if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return 0;
   std::vector<Wanted> fat;
@@ -950,7 +956,7 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
   // A header noted with one FAT sector that lies past the first piece: that sector is looked
   // for first, and the header read only once it is found. Most headers of noise are then
   // turned down without a read of their own.
-  const std::optional<NotedHeader> noted = g.bytesPerSector == 512 ? notedHeader(note) : std::nullopt;
+  const std::optional<NotedHeader> noted = g.bytesPerSector == 512 ? notedHeader(aids.note) : std::nullopt;
   if (noted && noted->onlyFatSector && noted->firstFatSector <= noted->header.initialSectorLimit() &&
       noted->header.sectorBytes <= p.clusterBytes && p.clusterBytes % noted->header.sectorBytes == 0 &&
       p.firstPiece % noted->header.sectorBytes == 0 && noted->header.sectorEnd(noted->firstFatSector) > p.firstPiece) {
@@ -958,7 +964,7 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
     fat.push_back(Wanted{noted->firstFatSector, 0, {}});
     locate(fat, {}, p, noted->header.sectorBytes, claims, reader, g, maxClusters,
            [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
-           firstClusterHoldsNoFat(claims, g, p, startSector, {}, &*noted));
+           firstClusterHoldsNoFat(claims, g, p, startSector, {}, &*noted), aids.marks);
     if (fat.front().bytes.empty()) return -1;
     foundWithSectorBytes = noted->header.sectorBytes;
   }
@@ -980,7 +986,7 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
     for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
     locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
            [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
-           firstClusterHoldsNoFat(claims, g, p, startSector, first, nullptr));
+           firstClusterHoldsNoFat(claims, g, p, startSector, first, nullptr), aids.marks);
   }
   Fat table;
   for (const Wanted& w : fat) {

@@ -103,12 +103,18 @@ class CompoundFragmentCheck final : public FragmentCheck {
 // describes; -1 when the FAT was looked for and not found whole (the search would find it no
 // more than this look did); 0 when it could not be looked for (a header the search cannot
 // take, sectors that do not fit the clusters). With `memory`, what one call learnt of the
-// clusters ahead (that they hold no FAT sector) spares the calls after it their reads. With
-// the first pass's `note` of the header (headerNote), a header of one FAT sector that no
-// cluster ahead holds is turned down without being read.
+// clusters ahead (that they hold no FAT sector) spares the calls after it their reads, and
+// the first pass's marks spare them the clusters it found no FAT sector in. With its `note`
+// of the header (headerNote), a header of one FAT sector that no cluster ahead holds is
+// turned down without being read.
+struct HintAids {
+  CarveMemory* memory = nullptr;
+  std::uint32_t note = 0;
+  const SectorMarks* marks = nullptr;  // used with memory only
+};
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader,
                    const GapSearchGeometry& geometry, std::int64_t startSector, std::int64_t maxClusters,
-                   CarveMemory* memory = nullptr, std::uint32_t note = 0);
+                   const HintAids& aids = {});
 
 // After the search: whether the assembly may be trusted where no check looked. A cluster no
 // check looked into is taken only where the file runs on in the same step before and after

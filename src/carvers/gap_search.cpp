@@ -13,10 +13,14 @@ GapSearchTotals gTotals;
 // Packages are searched by repair. Most are found within a few hundred clusters tried; one
 // whose deflate data goes on decoding wrong clusters to its entry's end may need a few
 // thousand, inflating up to some 70 times its largest part. Past that the package is given up.
+// One whose first entry is stored data that no check has vouched for is searched blind, each
+// try settled only by that entry's CRC-32: a chain of such headers, one per cluster, would
+// otherwise cost thousands of tries each.
 GapSearchLimits defaultPackageLimits() {
   GapSearchLimits limits;
   limits.order = GapSearchOrder::Repair;
   limits.maxClustersTried = 5000;
+  limits.maxBlindClustersTried = 64;
   limits.maxDecodedBytes = 96ull << 20;
   return limits;
 }

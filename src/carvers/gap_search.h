@@ -58,6 +58,11 @@ class FragmentCheck {
   [[nodiscard]] virtual std::int64_t blameFrom() const = 0;
   // How many content bytes the check has decoded (for the work counters).
   [[nodiscard]] virtual std::uint64_t decodedBytes() const = 0;
+  // Whether anything the check took so far, on any path, told right bytes from wrong ones
+  // before an end: a part checked whole, or data checked as it comes. Until then (a stored
+  // stretch that only its CRC-32 at its end settles) the search is blind, and bounded by
+  // maxBlindClustersTried.
+  [[nodiscard]] virtual bool guided() const { return true; }
 };
 
 // How the search goes: depth first over every free cluster of the window at each level, or
@@ -70,6 +75,7 @@ struct GapSearchLimits {
   std::int64_t windowClusters = 4096;     // how far past the last cluster taken a continuation may lie
   std::int64_t nearClusters = 64;         // tried before the earlier free clusters
   std::int64_t maxClustersTried = 20'000;
+  std::int64_t maxBlindClustersTried = 20'000;  // while the check is not guided
   std::size_t maxBacktrack = 48;          // levels behind the furthest one reached
   std::int64_t maxGap = 32;               // clusters skipped at once in a stretch the check could not look into
   std::int64_t maxStride = 4;

@@ -170,7 +170,8 @@ void carveOle2Confirmed(CarveContext& ctx, std::int64_t startOffset) {
   GapSearchWork work;
   try {
     const std::int64_t length =
-        cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters, ctx.memory, ctx.note);
+        cfb::hintStructure(check, ctx.claims, ctx.reader, geometry, startSector, limits.windowClusters,
+                           cfb::HintAids{ctx.memory, ctx.note, ctx.marks});
     // No FAT among the clusters ahead, where even a file in pieces would keep it: nothing
     // the search takes could be checked until the FAT, so a header of noise costs no search.
     if (length < 0) return;

@@ -315,6 +315,7 @@ FragmentVerdict ZipFragmentCheck::record() {
     s.produced = 0;
     s.markup = markupPart(s.entry.name);
     s.markupCheck = MarkupCheck(worksheetPart(s.entry.name));
+    if (s.markup || method == kMethodDeflated) guided_ = true;
     s.pos = s.dataStart;
     s.phase = Phase::Data;
     if (method == kMethodDeflated) startInflate();
@@ -380,6 +381,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     if (s.pos < s.dataEnd) return FragmentVerdict::Consistent;
     if (s.crc != s.entry.crc) return FragmentVerdict::Broken;
     locals_.push_back(s.entry);
+    guided_ = true;
     s.localCount = locals_.size();
     s.phase = Phase::Record;
     return FragmentVerdict::Consistent;
@@ -424,6 +426,7 @@ FragmentVerdict ZipFragmentCheck::data() {
   }
   if (s.pos != s.dataEnd || s.produced != s.entry.uncompressedSize || s.crc != s.entry.crc) return wholeEntryBroken();
   locals_.push_back(s.entry);
+  guided_ = true;
   s.localCount = locals_.size();
   s.phase = Phase::Record;
   return FragmentVerdict::Consistent;
@@ -441,6 +444,7 @@ FragmentVerdict ZipFragmentCheck::descriptor() {
   else if (agrees(at)) s.pos += 12;
   else return wholeEntryBroken();
   locals_.push_back(s.entry);
+  guided_ = true;
   s.localCount = locals_.size();
   s.phase = Phase::Record;
   return FragmentVerdict::Consistent;

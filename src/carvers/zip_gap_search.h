@@ -37,6 +37,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   void forget(std::size_t slot) override;
   [[nodiscard]] std::uint64_t decodedBytes() const override;
   [[nodiscard]] std::int64_t blameFrom() const override { return blame_; }
+  [[nodiscard]] bool guided() const override { return guided_; }
 
   // The package, once take() said Complete: exactly its bytes, to the end of its comment.
   [[nodiscard]] Bytes package() const;
@@ -73,6 +74,7 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::vector<std::uint8_t> scratch_;
   std::int64_t blame_ = 0;
   bool wholeEntry_ = false;
+  bool guided_ = false;  // an entry checked whole, or deflated or markup data met (never restored)
   std::uint64_t decodedWork_ = 0;  // every byte checked, on every path tried (never restored)
 };
 

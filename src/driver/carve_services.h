@@ -83,6 +83,11 @@ class ScanCarveServices final : public CarveSettingsSource,
   // What the first pass noted of the candidates, and the one the next carve is of.
   void adoptCandidateNotes(CandidateNotes notes) { notes_ = std::move(notes); }
   void setCandidateNote(std::int64_t sector) { ctx_.note = notes_.find(sector); }
+  // The sectors the first pass found no far look to be after.
+  void adoptSectorMarks(SectorMarks marks) {
+    marks_ = std::move(marks);
+    ctx_.marks = &marks_;
+  }
   // Gives every document saved so far its final name. A file that cannot have it is written
   // again on its own, the front end asked about failures as for any save.
   void flushSaved();
@@ -143,6 +148,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   FarLooks farLooks_;
   CandidateNotes notes_;
   CarveMemory memory_;
+  SectorMarks marks_;
   CarveContext ctx_;
   ScanPhase phase_ = ScanPhase::SecondPass;
   std::uint8_t candidateType_ = 0;

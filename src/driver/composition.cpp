@@ -9,6 +9,7 @@
 
 namespace vellumark {
 
-ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace, confirmedPassCarver, firstLookAhead, candidateNote}; }
+ScanHooks defaultScanHooks() { return ScanHooks{classifySector, mainPassCarver, finalSweepCarver, markAllocatedSpace, confirmedPassCarver, firstLookAhead, candidateNote,
+                                           wantedByLooks}; }
 
 }  // namespace vellumark

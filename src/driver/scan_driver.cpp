@@ -101,6 +101,7 @@ class FirstPass {
   // The bytes of the places the carves will look at, kept as the pass went by them.
   [[nodiscard]] FarLooks takeLooks() { return std::move(looks_); }
   [[nodiscard]] CandidateNotes takeNotes() { return std::move(notes_); }
+  [[nodiscard]] SectorMarks takeMarks() { return std::move(marks_); }
 
   void run() {
     frontEnd_.pump();
@@ -175,6 +176,7 @@ class FirstPass {
         const std::uint8_t code = hooks_.classify(sector);
         if (!recordSector(state_, s_, code, summary_)) return listFull();
         noteCandidate(code, sector, chunk.bytes.subspan(at + sectorBytes));
+        if (keepMarks_) marks_.note(s_, hooks_.wantedByLooks(sector));
       }
       refresh();
     }
@@ -229,6 +231,10 @@ class FirstPass {
   LookHarvest harvest_;
   FarLooks looks_;
   CandidateNotes notes_;
+  // Kept only where every sector is examined: with first sectors of clusters only, looks
+  // into the rest of the clusters would learn nothing from them.
+  const bool keepMarks_ = hooks_.wantedByLooks != nullptr && layout_.examinesEverySector();
+  SectorMarks marks_;
 };
 
 void reportEstimate(ScanState& state, FrontEnd& frontEnd, std::int64_t done) {
@@ -416,6 +422,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
 
   FarLooks looks;
   CandidateNotes notes;
+  SectorMarks marks;
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
   } else {
@@ -424,6 +431,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     firstPass.run();
     looks = firstPass.takeLooks();
     notes = firstPass.takeNotes();
+    marks = firstPass.takeMarks();
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
@@ -453,6 +461,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   services.setLayout(&layout);
   services.adoptFarLooks(std::move(looks));
   services.adoptCandidateNotes(std::move(notes));
+  services.adoptSectorMarks(std::move(marks));
   // Documents are saved in batches that take their final names together; every one has its
   // name before the summary is made.
   services.setBatchedSaving(true);

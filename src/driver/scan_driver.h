@@ -38,6 +38,10 @@ struct ScanHooks {
   // pass holds after it (0 for nothing); null for no such notes.
   std::uint32_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector,
                                  std::span<const std::uint8_t> following) = nullptr;
+  // Whether a carve's look far ahead may be after this sector (a table of its format's);
+  // the sectors examined that it says no of are passed over by such looks unread. Null for
+  // no such looks.
+  bool (*wantedByLooks)(std::span<const std::uint8_t> sector) = nullptr;
 };
 
 // The classifier, the carver registry and the allocation walkers of the program (wired

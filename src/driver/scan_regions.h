@@ -41,6 +41,8 @@ class ScanLayout {
   [[nodiscard]] const ScanRegion* regionOf(std::int64_t s) const;
   // The first sector at or after s that the first pass examines.
   [[nodiscard]] std::int64_t nextExamined(std::int64_t s) const;
+  // Whether the first pass examines every sector.
+  [[nodiscard]] bool examinesEverySector() const { return regions_.empty() && !firstSectorsOnly_; }
 
  private:
   std::vector<ScanRegion> regions_;

@@ -29,6 +29,19 @@ Bytes8 corpusFile(const std::string& name) {
   return {};
 }
 
+// Reads from an image in memory, counting the reads.
+struct CountingReader final : CarveReader {
+  const Bytes8& image;
+  int reads = 0;
+  explicit CountingReader(const Bytes8& i) : image(i) {}
+  bool read(std::int64_t offset, std::span<std::uint8_t> dest) override {
+    ++reads;
+    if (offset < 0 || offset + std::ssize(dest) > std::ssize(image)) return false;
+    std::copy_n(image.begin() + offset, dest.size(), dest.begin());
+    return true;
+  }
+};
+
 Bytes8 junk(std::uint32_t seed) {
   std::mt19937 r(seed);
   Bytes8 b(kCluster);
@@ -203,12 +216,12 @@ TEST(CompoundFragmentCheck, StructureLooksShareWhatTheyLearntWithoutChangingWhat
     SCOPED_TRACE(c);
     CompoundFragmentCheck a, b, n;
     const std::int64_t expected = hintStructure(a, claims, alone, g, 8 * c, 4096);
-    EXPECT_EQ(hintStructure(b, claims, shared, g, 8 * c, 4096, &memory), expected);
+    EXPECT_EQ(hintStructure(b, claims, shared, g, 8 * c, 4096, {&memory}), expected);
     // What the first pass notes of the header and the sectors after it, up to where its read
     // ended (here, the next cluster's end).
     const Bytes at = Bytes(image).subspan(static_cast<std::size_t>(c) * kCluster);
     const std::uint32_t note = headerNote(at.first(512), at.subspan(512, std::min<std::size_t>(at.size(), 2 * kCluster) - 512));
-    EXPECT_EQ(hintStructure(n, claims, noted, g, 8 * c, 4096, &notedMemory, note), expected);
+    EXPECT_EQ(hintStructure(n, claims, noted, g, 8 * c, 4096, {&notedMemory, note}), expected);
     if (c == kFileAt || (c >= 20 && c < 25)) {
       EXPECT_GT(expected, 0);
     }
@@ -222,8 +235,55 @@ TEST(CompoundFragmentCheck, StructureLooksShareWhatTheyLearntWithoutChangingWhat
   EXPECT_LE(noted.reads + 5, shared.reads) << "with the notes: " << noted.reads << ", without: " << shared.reads;
   // The workbook, hinted through the shared memory, is still checked whole.
   CompoundFragmentCheck check;
-  ASSERT_GT(hintStructure(check, claims, shared, g, 8 * kFileAt, 4096, &memory), 0);
+  ASSERT_GT(hintStructure(check, claims, shared, g, 8 * kFileAt, 4096, {&memory}), 0);
   EXPECT_EQ(feed(check, file).first, FragmentVerdict::Complete);
+}
+
+// Noise headers at every fourth cluster, each listing one FAT sector inside the range, among
+// clusters of noise and a stretch of zeros (sectors a FAT could be): with what the first pass
+// marked, each look reads nothing but the four clusters of zeros, and finds what it finds
+// without them.
+TEST(CompoundFragmentCheck, StructureLooksReadOnlyClustersTheFirstPassMarked) {
+  constexpr std::size_t kClusters = 256;
+  Bytes8 image;
+  for (std::uint32_t c = 0; c < kClusters; ++c) {
+    const Bytes8 j = junk(500 + c);
+    image.insert(image.end(), j.begin(), j.end());
+  }
+  std::fill(image.begin() + 200 * kCluster, image.begin() + 204 * kCluster, 0);
+  const Bytes8 file = corpusFile("44693.xls");
+  ASSERT_FALSE(file.empty());
+  std::vector<std::size_t> headers;
+  for (std::size_t c = 0; c < 160; c += 4) {
+    std::copy(file.begin(), file.begin() + 512, image.begin() + c * kCluster);
+    const auto fat = static_cast<std::uint32_t>((kClusters - c) * 8 - 20);  // ahead, inside the range
+    for (int i = 0; i < 4; ++i) image[c * kCluster + 0x4C + i] = static_cast<std::uint8_t>(fat >> (8 * i));
+    for (int i = 0; i < 4; ++i) image[c * kCluster + 0x50 + i] = 0xFF;
+    for (int i = 0; i < 4; ++i) image[c * kCluster + 0x2C + i] = i == 0 ? 1 : 0;
+    headers.push_back(c);
+  }
+  const auto lastSector = static_cast<std::int64_t>(image.size() / 512) - 1;
+  UsedSectorMap claims;
+  ASSERT_TRUE(claims.allocate(lastSector));
+  GapSearchGeometry g;
+  g.sectorsPerCluster = 8;
+  g.lastSector = lastSector;
+  SectorMarks marks;
+  for (std::int64_t s = 0; s <= lastSector; ++s)
+    marks.note(s, mayHoldFatSector(Bytes(image).subspan(static_cast<std::size_t>(s) * 512, 512)));
+  CarveMemory plainMemory, markedMemory;
+  CountingReader plain(image), marked(image);
+  for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
+    const std::int64_t start = static_cast<std::int64_t>(*it) * 8;
+    const Bytes at = Bytes(image).subspan(*it * kCluster);
+    const std::uint32_t note = headerNote(at.first(512), at.subspan(512, 7 * 512));
+    CompoundFragmentCheck a, b;
+    const std::int64_t expected = hintStructure(a, claims, plain, g, start, 4096, {&plainMemory, note});
+    EXPECT_EQ(expected, -1) << *it;
+    EXPECT_EQ(hintStructure(b, claims, marked, g, start, 4096, {&markedMemory, note, &marks}), expected) << *it;
+  }
+  EXPECT_EQ(marked.reads, static_cast<int>(4 * headers.size())) << "without the marks: " << plain.reads;
+  EXPECT_GT(plain.reads, 40);
 }
 
 }  // namespace

@@ -185,6 +185,31 @@ TEST(RepairSearch, AGivenUpPackageGoesOnlyIntoTheDamagedFolder) {
   }
 }
 
+// A package whose first entry is stored data gives the search nothing to go by but that
+// entry's CRC-32: while no part has been checked, it is searched blind, within a small bound.
+// One whose first part checks whole is searched with the full bound.
+TEST(RepairSearch, ABlindSearchIsBoundedAndAGuidedOneIsNot) {
+  std::mt19937 random(11);
+  std::string noise(6 * test::kLayoutClusterBytes, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const GapSearchLimits limits = defaultPackageSearchLimits();
+  for (const bool blind : {true, false}) {
+    std::vector<test::ZipEntry> parts;
+    if (!blind) parts.push_back({"[Content_Types].xml", "<Types/>"});
+    parts.push_back({"word/media/image1.bin", noise});
+    Bytes8 package = test::makeZip(parts);
+    package[package.size() / 2] ^= 0x5A;  // inside the stored part: its CRC-32 fails
+    Bytes8 image(256 * test::kLayoutClusterBytes);
+    for (std::uint8_t& b : image) b = static_cast<std::uint8_t>(random());
+    std::copy(package.begin(), package.end(), image.begin());
+    const test::PlacedFile file{"broken", package, true, {0}};
+    const Searched s = search(image, file, limits);
+    EXPECT_FALSE(s.found) << blind;
+    if (blind) EXPECT_LE(s.work.clustersTried, limits.maxBlindClustersTried);
+    else EXPECT_GT(s.work.clustersTried, limits.maxBlindClustersTried);
+  }
+}
+
 // The first pass tells from a package candidate's first sector alone that the check will
 // refuse its first cluster: every sector so told must be refused, whatever the rest of the
 // cluster holds, and no real package's first sector may be.
