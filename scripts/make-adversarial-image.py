@@ -8,6 +8,7 @@ KIND:
   noise     random bytes only (the yardstick)
   ooxml     a "[Content_Types].xml" ZIP local header at every cluster, random sizes up to 200 MiB
   zipchain  a ZIP local header at every cluster whose stored size reaches the next one
+  storedchain  the same with the sizes agreeing, so that only each entry's CRC-32 fails
   ole2      a compound-file header at every cluster whose FAT sectors lie far ahead
   mixed     every cluster begins with a JPEG, OLE2, ZIP local header or PNG signature
 """
@@ -19,9 +20,9 @@ CLUSTER = 4096
 MIB = 1 << 20
 
 
-def local_header(name: bytes, size: int, rng: random.Random, method: int = 8) -> bytes:
+def local_header(name: bytes, size: int, rng: random.Random, method: int = 8, plain_size=None) -> bytes:
     return struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0, rng.getrandbits(32), size,
-                       rng.getrandbits(32), len(name), 0) + name
+                       rng.getrandbits(32) if plain_size is None else plain_size, len(name), 0) + name
 
 
 def ole2_header(rng: random.Random, far_sectors: int) -> bytes:
@@ -45,6 +46,9 @@ def header_for(kind: str, rng: random.Random, offset: int, size: int) -> bytes:
     if kind == "zipchain":
         name = b"part.bin"
         return local_header(name, CLUSTER - 30 - len(name), rng, method=0)
+    if kind == "storedchain":
+        name = b"part.bin"
+        return local_header(name, CLUSTER - 30 - len(name), rng, method=0, plain_size=CLUSTER - 30 - len(name))
     if kind == "ole2":
         return ole2_header(rng, max(1024, (size - offset) // 512))
     if kind == "mixed":

@@ -20,7 +20,7 @@ GapSearchLimits defaultPackageLimits() {
   GapSearchLimits limits;
   limits.order = GapSearchOrder::Repair;
   limits.maxClustersTried = 5000;
-  limits.maxBlindClustersTried = 64;
+  limits.maxBlindClustersTried = 16;
   limits.maxDecodedBytes = 96ull << 20;
   return limits;
 }
