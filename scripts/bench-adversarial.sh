@@ -17,7 +17,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vellumark-adversarial-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 for size in "${sizes[@]}"; do
-  for kind in noise ooxml zipchain ole2 mixed; do
+  for kind in noise ooxml zipchain storedchain ole2 mixed; do
     img=$work/$kind.img
     python3 scripts/make-adversarial-image.py "$kind" "$size" "$img"
     cat "$img" >/dev/null
