@@ -854,10 +854,10 @@ constexpr std::uint8_t kNoFatTag = 0x80 | kTypeOle2;
 
 // Fills in the bytes of every wanted sector: from the first piece, or from the nearest free
 // cluster ahead whose bytes at the sector's place pass `shape`. With `memory`, clusters
-// that cannot hold a FAT sector are passed over without reading them again.
-// `firstHoldsNone` says that the candidate's own cluster holds no FAT sector either: the run
-// remembered then begins there, so that the candidate below, whose look starts at it, jumps
-// at once.
+// that cannot hold a FAT sector are passed over without reading them again, and so are those
+// the first pass's `marks` say hold none. `firstHoldsNone` says that the candidate's own
+// cluster holds no FAT sector either: the run remembered then begins there, so that the
+// candidate below, whose look starts at it, jumps at once.
 template <typename Shape>
 void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, std::int64_t sectorBytes, const UsedSectorMap& claims,
             CarveReader& reader, const GapSearchGeometry& g, std::int64_t maxClusters, Shape shape, CarveMemory* memory = nullptr,
@@ -929,10 +929,6 @@ void locate(std::vector<Wanted>& wanted, Bytes firstPiece, const Placement& p, s
   endRun(c);
 }
 
-}  // namespace
-
-namespace {
-
 // Whether the candidate's whole first cluster is free and holds no FAT sector, from its bytes
 // or, before they are read, from the note the first pass made (the header sector itself never
 // could: its first entry is the signature).
@@ -943,28 +939,51 @@ bool firstClusterHoldsNoFat(const UsedSectorMap& claims, const GapSearchGeometry
   return noted != nullptr && g.bytesPerSector == 512 && noted->sectorsWithoutFat >= p.spc - 1;
 }
 
+// The FAT sectors of `fatList` looked for ahead, their bytes put into `fat`.
+struct FatLook {
+  const UsedSectorMap& claims;
+  CarveReader& reader;
+  const GapSearchGeometry& g;
+  const Placement& p;
+  std::int64_t startSector;
+  std::int64_t maxClusters;
+  const HintAids& aids;
+
+  void run(std::vector<Wanted>& fat, const std::vector<std::uint32_t>& fatList, std::int64_t sectorBytes, Bytes first,
+           const NotedHeader* noted) const {
+    fat.clear();
+    for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
+    locate(fat, first, p, sectorBytes, claims, reader, g, maxClusters,
+           [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, aids.memory,
+           firstClusterHoldsNoFat(claims, g, p, startSector, first, noted), aids.marks);
+  }
+};
+
+// A header noted with one FAT sector that lies past the first piece: that sector can be
+// looked for before the header is read.
+bool lookableUnread(const std::optional<NotedHeader>& noted, const Placement& p) {
+  if (!noted || !noted->onlyFatSector || noted->firstFatSector > noted->header.initialSectorLimit()) return false;
+  const std::int64_t bytes = noted->header.sectorBytes;
+  return bytes <= p.clusterBytes && p.clusterBytes % bytes == 0 && p.firstPiece % bytes == 0 &&
+         noted->header.sectorEnd(noted->firstFatSector) > p.firstPiece;
+}
+
 }  // namespace
 
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader, const GapSearchGeometry& g,
                            std::int64_t startSector, std::int64_t maxClusters, const HintAids& aids) {
-  CarveMemory* const memory = aids.memory;
   const Placement p(g, startSector);
   if (p.firstPiece < static_cast<std::int64_t>(ole2::kHeaderBytes)) return 0;
+  const FatLook look{claims, reader, g, p, startSector, maxClusters, aids};
   std::vector<Wanted> fat;
   std::vector<std::uint32_t> fatList;
-  std::int64_t foundWithSectorBytes = 0;
-  // A header noted with one FAT sector that lies past the first piece: that sector is looked
-  // for first, and the header read only once it is found. Most headers of noise are then
-  // turned down without a read of their own.
+  // The FAT sector of a header of noise is found nowhere: looked for first, it turns the
+  // header down without a read of its own.
   const std::optional<NotedHeader> noted = g.bytesPerSector == 512 ? notedHeader(aids.note) : std::nullopt;
-  if (noted && noted->onlyFatSector && noted->firstFatSector <= noted->header.initialSectorLimit() &&
-      noted->header.sectorBytes <= p.clusterBytes && p.clusterBytes % noted->header.sectorBytes == 0 &&
-      p.firstPiece % noted->header.sectorBytes == 0 && noted->header.sectorEnd(noted->firstFatSector) > p.firstPiece) {
+  std::int64_t foundWithSectorBytes = 0;
+  if (lookableUnread(noted, p)) {
     fatList.push_back(noted->firstFatSector);
-    fat.push_back(Wanted{noted->firstFatSector, 0, {}});
-    locate(fat, {}, p, noted->header.sectorBytes, claims, reader, g, maxClusters,
-           [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
-           firstClusterHoldsNoFat(claims, g, p, startSector, {}, &*noted), aids.marks);
+    look.run(fat, fatList, noted->header.sectorBytes, {}, &*noted);
     if (fat.front().bytes.empty()) return -1;
     foundWithSectorBytes = noted->header.sectorBytes;
   }
@@ -979,14 +998,10 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
     listed.push_back(e);
   }
   if (listed.empty() || listed.size() != h->fatSectors) return 0;
-  // The FAT sector found before the read is the one this header lists (the note said so).
-  if (fat.empty() || listed != fatList || h->sectorBytes != foundWithSectorBytes) {
+  // What was found before the read stands when the header is the one the note described.
+  if (foundWithSectorBytes == 0 || listed != fatList || h->sectorBytes != foundWithSectorBytes) {
     fatList = std::move(listed);
-    fat.clear();
-    for (std::size_t k = 0; k < fatList.size(); ++k) fat.push_back(Wanted{fatList[k], k, {}});
-    locate(fat, first, p, h->sectorBytes, claims, reader, g, maxClusters,
-           [&](Bytes s, const Wanted& w) { return looksLikeFatSector(s, w.index, fatList); }, memory,
-           firstClusterHoldsNoFat(claims, g, p, startSector, first, nullptr), aids.marks);
+    look.run(fat, fatList, h->sectorBytes, first, nullptr);
   }
   Fat table;
   for (const Wanted& w : fat) {
