@@ -42,6 +42,13 @@ struct CountingReader final : CarveReader {
   }
 };
 
+// Nothing claimed, 4 KiB clusters, the whole image in range.
+void coverImage(const Bytes8& image, UsedSectorMap& claims, GapSearchGeometry& g) {
+  g.sectorsPerCluster = 8;
+  g.lastSector = static_cast<std::int64_t>(image.size() / 512) - 1;
+  ASSERT_TRUE(claims.allocate(g.lastSector));
+}
+
 Bytes8 junk(std::uint32_t seed) {
   std::mt19937 r(seed);
   Bytes8 b(kCluster);
@@ -191,27 +198,13 @@ TEST(CompoundFragmentCheck, StructureLooksShareWhatTheyLearntWithoutChangingWhat
     std::copy(file.begin(), file.begin() + 512, image.begin() + c * kCluster);
     image[c * kCluster + 0x4C + 1] = 0x40;  // the first FAT sector some 8 MiB ahead
   }
-  const auto lastSector = static_cast<std::int64_t>(image.size() / 512) - 1;
   UsedSectorMap claims;
-  ASSERT_TRUE(claims.allocate(lastSector));
-  struct Reader final : CarveReader {
-    const Bytes8& image;
-    int reads = 0;
-    explicit Reader(const Bytes8& i) : image(i) {}
-    bool read(std::int64_t offset, std::span<std::uint8_t> dest) override {
-      ++reads;
-      if (offset < 0 || offset + std::ssize(dest) > std::ssize(image)) return false;
-      std::copy_n(image.begin() + offset, dest.size(), dest.begin());
-      return true;
-    }
-  };
   GapSearchGeometry g;
-  g.sectorsPerCluster = 8;
-  g.lastSector = lastSector;
+  ASSERT_NO_FATAL_FAILURE(coverImage(image, claims, g));
   const std::optional<CompoundFile> cf = openCompoundFile(file);
   ASSERT_TRUE(cf);
   CarveMemory memory, notedMemory;
-  Reader alone(image), shared(image), noted(image);
+  CountingReader alone(image), shared(image), noted(image);
   for (std::int64_t c = kFileAt; c >= 0; --c) {
     SCOPED_TRACE(c);
     CompoundFragmentCheck a, b, n;
@@ -262,12 +255,10 @@ TEST(CompoundFragmentCheck, StructureLooksReadOnlyClustersTheFirstPassMarked) {
     for (int i = 0; i < 4; ++i) image[c * kCluster + 0x2C + i] = i == 0 ? 1 : 0;
     headers.push_back(c);
   }
-  const auto lastSector = static_cast<std::int64_t>(image.size() / 512) - 1;
   UsedSectorMap claims;
-  ASSERT_TRUE(claims.allocate(lastSector));
   GapSearchGeometry g;
-  g.sectorsPerCluster = 8;
-  g.lastSector = lastSector;
+  ASSERT_NO_FATAL_FAILURE(coverImage(image, claims, g));
+  const std::int64_t lastSector = g.lastSector;
   SectorMarks marks;
   for (std::int64_t s = 0; s <= lastSector; ++s)
     marks.note(s, mayHoldFatSector(Bytes(image).subspan(static_cast<std::size_t>(s) * 512, 512)));
