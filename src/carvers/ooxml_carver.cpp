@@ -108,9 +108,11 @@ std::optional<FragmentAssembly> searchPackage(CarveContext& ctx, std::int64_t st
 // A note of a package candidate holds where its first record ends, counted from its start,
 // under this mark.
 constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
-// ...and under this one too when its deflated data already fails within the first sector.
-constexpr std::uint32_t kNotedDataFails = 0x40000000;
-constexpr std::uint32_t kNotedEndMask = kNotedDataFails - 1;
+// Under this one, whether or not that is noted, when the search for the package's clusters
+// refuses any first cluster that begins with the candidate's first sector (its header, or
+// its deflated data failing within the sector).
+constexpr std::uint32_t kNotedFirstPieceRefused = 0x40000000;
+constexpr std::uint32_t kNotedEndMask = kNotedFirstPieceRefused - 1;
 constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte sectors only
 
 // The walk a first-record look stands for: the tag it remembers its failures under, the
@@ -154,10 +156,11 @@ bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const First
 }  // namespace
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
-  // A first record that ends where no record begins, and whose deflated data fails within
-  // the first sector: the walk stops there, and the search cannot take the first cluster, so
-  // the walk's failure is all there is to keep, and the candidate is not read again.
-  if ((ctx.note & kNotedDataFails) != 0 && firstRecordRefused(ctx, startOffset, kConfirmedWalk)) return;
+  // The search cannot take the first cluster: a first record that also ends where no record
+  // begins stops the walk there, so the walk's failure is all there is to keep, and the
+  // candidate is not read again.
+  const bool searchRefused = (ctx.note & kNotedFirstPieceRefused) != 0;
+  if (searchRefused && firstRecordRefused(ctx, startOffset, kConfirmedWalk)) return;
   std::string_view extension;
   bool walkRefused = false;
   {
@@ -184,6 +187,8 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
                                                              walk.archive).empty())
       return;
   }
+  // Nothing the search could find, nothing for it to give up with.
+  if (searchRefused) return;
   zip::ZipFragmentCheck check(kMaxPackageHeldBytes);
   std::optional<FragmentAssembly> found;
   GapSearchWork work;
@@ -229,16 +234,25 @@ void savePackage(Carve& carve, const zip::Archive& archive) {
                                        describePackage(held.first(static_cast<std::size_t>(archive.length)), archive));
 }
 
-std::uint32_t ooxmlNote(Bytes firstSector) {
-  if (firstSector.size() != static_cast<std::size_t>(kNoteSector)) return 0;
+namespace {
+
+// Where the first record ends, under its mark, when the header alone says so; 0 otherwise.
+std::uint32_t notedRecordEnd(Bytes firstSector) {
   const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(firstSector);
   // As the walk: the header within the sector it holds, a record no longer than it allows,
   // and the 4 bytes looked at past that sector, within one sector.
   if (!plain || plain->headerBytes > kNoteSector || plain->dataBytes > zip::kMaxRecordBytes - plain->headerBytes) return 0;
   const std::int64_t end = plain->recordBytes();
   if (end < kNoteSector || (end - kNoteSector) % kNoteSector > kNoteSector - 4) return 0;
-  const std::uint32_t fails = zip::deflateFailsWithin(firstSector) ? kNotedDataFails : 0;
-  return kNotedRecordEnd | fails | static_cast<std::uint32_t>(end);
+  return kNotedRecordEnd | static_cast<std::uint32_t>(end);
+}
+
+}  // namespace
+
+std::uint32_t ooxmlNote(Bytes firstSector) {
+  if (firstSector.size() != static_cast<std::size_t>(kNoteSector)) return 0;
+  const std::uint32_t refused = zip::firstPieceRefused(firstSector, kMaxPackageHeldBytes) ? kNotedFirstPieceRefused : 0;
+  return notedRecordEnd(firstSector) | refused;
 }
 
 bool turnedDownByConfirmedWalk(CarveContext& ctx, std::int64_t startOffset, std::initializer_list<zip::WalkStop> stops) {

@@ -24,8 +24,9 @@ enum class WalkStop;
 // and claimed only.
 void carveOoxml(CarveContext& ctx, std::int64_t startOffset);
 
-// The first pass's note of a package candidate: where its first record ends, when its header
-// alone says so (0 otherwise), for the ordinary walk's first look.
+// The first pass's note of a package (or any ZIP) candidate: where its first record ends,
+// when its header alone says so, for the walks' first look; and whether the search for its
+// clusters would refuse its first cluster. 0 for neither.
 [[nodiscard]] std::uint32_t ooxmlNote(Bytes firstSector);
 
 // Before the ordinary pass: claims the package at startOffset only when it is a whole

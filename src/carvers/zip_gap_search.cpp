@@ -275,6 +275,28 @@ FragmentVerdict ZipFragmentCheck::advance() {
   }
 }
 
+HeaderVerdict judgeLocalHeader(Bytes h, std::int64_t pos, std::int64_t maxBytes) {
+  if (h.size() < kLocalHeaderBytes) return HeaderVerdict::Short;
+  const std::uint16_t flags = le16(h, kLocalFlagsOffset);
+  const std::uint16_t method = le16(h, kLocalMethodOffset);
+  const std::size_t nameLength = le16(h, kLocalNameLengthOffset);
+  const std::size_t extraLength = le16(h, kLocalExtraLengthOffset);
+  const auto header = static_cast<std::int64_t>(kLocalHeaderBytes + nameLength + extraLength);
+  const bool descriptor = (flags & kFlagDataDescriptor) != 0;
+  if ((flags & kFlagEncrypted) || nameLength == 0 || nameLength > kMaxNameBytes || extraLength > kMaxExtraBytes)
+    return HeaderVerdict::Refused;
+  if (method != kMethodStored && method != kMethodDeflated) return HeaderVerdict::Refused;
+  if (static_cast<std::int64_t>(h.size()) < header) return HeaderVerdict::Short;
+  if (!plausibleName(h.subspan(kLocalNameOffset, nameLength))) return HeaderVerdict::Refused;
+  if (descriptor && method == kMethodStored) return HeaderVerdict::Refused;
+  const std::uint32_t compressed = le32(h, kLocalCompressedSizeOffset);
+  const std::uint32_t uncompressed = le32(h, kLocalUncompressedSizeOffset);
+  if (!descriptor && (compressed == kZip64Marker || uncompressed == kZip64Marker)) return HeaderVerdict::Refused;
+  if (method == kMethodStored && compressed != uncompressed) return HeaderVerdict::Refused;
+  if (!descriptor && pos + header + static_cast<std::int64_t>(compressed) > maxBytes) return HeaderVerdict::Refused;
+  return HeaderVerdict::Taken;
+}
+
 FragmentVerdict ZipFragmentCheck::record() {
   State& s = *st_;
   const Bytes f(file_.data(), static_cast<std::size_t>(s.size));
@@ -284,33 +306,26 @@ FragmentVerdict ZipFragmentCheck::record() {
   if (s.pos > maxBytes_) return FragmentVerdict::Broken;
   if (signature == kLocalHeader) {
     if (s.centralStart >= 0) return FragmentVerdict::Broken;
-    if (!have(s.pos, kLocalHeaderBytes)) return FragmentVerdict::Consistent;
-    const std::uint16_t flags = le16(f, at + kLocalFlagsOffset);
+    switch (judgeLocalHeader(f.subspan(at), s.pos, maxBytes_)) {
+      case HeaderVerdict::Refused: return FragmentVerdict::Broken;
+      case HeaderVerdict::Short: return FragmentVerdict::Consistent;
+      case HeaderVerdict::Taken: break;
+    }
     const std::uint16_t method = le16(f, at + kLocalMethodOffset);
     const std::size_t nameLength = le16(f, at + kLocalNameLengthOffset);
-    const std::size_t extraLength = le16(f, at + kLocalExtraLengthOffset);
-    const auto header = static_cast<std::int64_t>(kLocalHeaderBytes + nameLength + extraLength);
-    const bool descriptor = (flags & kFlagDataDescriptor) != 0;
-    if ((flags & kFlagEncrypted) || nameLength == 0 || nameLength > kMaxNameBytes || extraLength > kMaxExtraBytes)
-      return FragmentVerdict::Broken;
-    if (method != kMethodStored && method != kMethodDeflated) return FragmentVerdict::Broken;
-    if (!have(s.pos, header)) return FragmentVerdict::Consistent;
-    if (!plausibleName(f.subspan(at + kLocalNameOffset, nameLength))) return FragmentVerdict::Broken;
-    if (descriptor && method == kMethodStored) return FragmentVerdict::Broken;
+    const auto header = static_cast<std::int64_t>(kLocalHeaderBytes + nameLength + le16(f, at + kLocalExtraLengthOffset));
+    const bool descriptor = (le16(f, at + kLocalFlagsOffset) & kFlagDataDescriptor) != 0;
     Local e;
     e.offset = s.pos;
     e.method = method;
     e.crc = le32(f, at + kLocalCrcOffset);
     e.compressedSize = le32(f, at + kLocalCompressedSizeOffset);
     e.uncompressedSize = le32(f, at + kLocalUncompressedSizeOffset);
-    if (!descriptor && (e.compressedSize == kZip64Marker || e.uncompressedSize == kZip64Marker)) return FragmentVerdict::Broken;
-    if (method == kMethodStored && e.compressedSize != e.uncompressedSize) return FragmentVerdict::Broken;
     e.name.assign(reinterpret_cast<const char*>(f.data()) + at + kLocalNameOffset, nameLength);
     s.entry = std::move(e);
     s.descriptor = descriptor;
     s.dataStart = s.pos + header;
     s.dataEnd = descriptor ? -1 : s.dataStart + static_cast<std::int64_t>(s.entry.compressedSize);
-    if (s.dataEnd > maxBytes_) return FragmentVerdict::Broken;
     s.crc = 0;
     s.produced = 0;
     s.markup = markupPart(s.entry.name);
@@ -448,6 +463,11 @@ FragmentVerdict ZipFragmentCheck::descriptor() {
   s.localCount = locals_.size();
   s.phase = Phase::Record;
   return FragmentVerdict::Consistent;
+}
+
+bool firstPieceRefused(Bytes start, std::int64_t maxBytes) {
+  if (start.size() < 4 || le32(start, 0) != kLocalHeader) return false;
+  return judgeLocalHeader(start, 0, maxBytes) == HeaderVerdict::Refused || deflateFailsWithin(start);
 }
 
 bool deflateFailsWithin(Bytes start) {

@@ -78,10 +78,19 @@ class ZipFragmentCheck final : public FragmentCheck {
   std::uint64_t decodedWork_ = 0;  // every byte checked, on every path tried (never restored)
 };
 
-// True when the check says Broken of any first piece that begins with `start`: a local header
-// with its sizes, of deflated data whose stream fails within these bytes. The first pass asks
-// this of a package candidate's first sector, so that the search for its clusters need not
-// read the candidate again to find that its first cluster is refused.
+// What the check makes of a local header at file offset `pos` whose bytes `h` begins with:
+// Refused (whatever follows), Short (the header runs past `h`), or Taken; maxBytes as the
+// check's.
+enum class HeaderVerdict { Refused, Short, Taken };
+[[nodiscard]] HeaderVerdict judgeLocalHeader(Bytes h, std::int64_t pos, std::int64_t maxBytes);
+
+// True when the check (of that maxBytes) says Broken of any first piece that begins with
+// `start`: its local header is refused, or its deflated data fails within these bytes. The
+// first pass asks this of a package candidate's first sector, so that the search for its
+// clusters need not read the candidate again to find that its first cluster is refused.
+[[nodiscard]] bool firstPieceRefused(Bytes start, std::int64_t maxBytes);
+// The second half of that: a local header with its sizes, of deflated data whose stream fails
+// within these bytes.
 [[nodiscard]] bool deflateFailsWithin(Bytes start);
 
 }  // namespace vellumark::zip
