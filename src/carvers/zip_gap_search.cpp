@@ -465,11 +465,9 @@ FragmentVerdict ZipFragmentCheck::descriptor() {
   return FragmentVerdict::Consistent;
 }
 
-bool firstPieceRefused(Bytes start, std::int64_t maxBytes) {
-  if (start.size() < 4 || le32(start, 0) != kLocalHeader) return false;
-  return judgeLocalHeader(start, 0, maxBytes) == HeaderVerdict::Refused || deflateFailsWithin(start);
-}
+namespace {
 
+// A local header with its sizes, of deflated data whose stream fails within these bytes.
 bool deflateFailsWithin(Bytes start) {
   const std::optional<PlainLocalHeader> plain = plainLocalHeader(start);
   if (!plain || le16(start, kLocalMethodOffset) != kMethodDeflated || plain->headerBytes >= static_cast<std::int64_t>(start.size()))
@@ -491,6 +489,13 @@ bool deflateFailsWithin(Bytes start) {
     if (rc == Z_DATA_ERROR) return true;
     if (rc != Z_OK || z.avail_in == 0) return false;
   }
+}
+
+}  // namespace
+
+bool firstPieceRefused(Bytes start, std::int64_t maxBytes) {
+  if (start.size() < 4 || le32(start, 0) != kLocalHeader) return false;
+  return judgeLocalHeader(start, 0, maxBytes) == HeaderVerdict::Refused || deflateFailsWithin(start);
 }
 
 }  // namespace vellumark::zip

@@ -89,8 +89,5 @@ enum class HeaderVerdict { Refused, Short, Taken };
 // first pass asks this of a package candidate's first sector, so that the search for its
 // clusters need not read the candidate again to find that its first cluster is refused.
 [[nodiscard]] bool firstPieceRefused(Bytes start, std::int64_t maxBytes);
-// The second half of that: a local header with its sizes, of deflated data whose stream fails
-// within these bytes.
-[[nodiscard]] bool deflateFailsWithin(Bytes start);
 
 }  // namespace vellumark::zip
