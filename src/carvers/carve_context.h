@@ -119,11 +119,14 @@ struct CarveContext {
   // What earlier carves of this scan learnt; none when null.
   CarveMemory* memory = nullptr;
   // What the scan noted of the candidate's first sector when it found it (its format's own
-  // code), 0 for nothing: what the carver can tell from it needs no read.
+  // code), 0 for nothing: what the carver can tell from it needs no read. The formats work
+  // out what they note for sectors of kNotedSectorBytes only.
   std::uint32_t note = 0;
   // The sectors the scan found no carver's far look to be after; none when null.
   const SectorMarks* marks = nullptr;
 };
+
+inline constexpr std::int64_t kNotedSectorBytes = 512;
 
 // A carver traces (and for documents, writes) the file that begins at a byte offset.
 using CarverFn = void (*)(CarveContext& ctx, std::int64_t startOffset);

@@ -936,7 +936,7 @@ bool firstClusterHoldsNoFat(const UsedSectorMap& claims, const GapSearchGeometry
                             Bytes first, const NotedHeader* noted) {
   if (p.firstPiece != p.clusterBytes || !clusterFree(claims, g, startSector, p.spc)) return false;
   if (!first.empty()) return !mayHoldFatSector(first);
-  return noted != nullptr && g.bytesPerSector == 512 && noted->sectorsWithoutFat >= p.spc - 1;
+  return noted != nullptr && g.bytesPerSector == kNotedSectorBytes && noted->sectorsWithoutFat >= p.spc - 1;
 }
 
 // The FAT sectors of `fatList` looked for ahead, their bytes put into `fat`.
@@ -979,7 +979,7 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
   std::vector<std::uint32_t> fatList;
   // The FAT sector of a header of noise is found nowhere: looked for first, it turns the
   // header down without a read of its own.
-  const std::optional<NotedHeader> noted = g.bytesPerSector == 512 ? notedHeader(aids.note) : std::nullopt;
+  const std::optional<NotedHeader> noted = g.bytesPerSector == kNotedSectorBytes ? notedHeader(aids.note) : std::nullopt;
   std::int64_t foundWithSectorBytes = 0;
   if (lookableUnread(noted, p)) {
     fatList.push_back(noted->firstFatSector);

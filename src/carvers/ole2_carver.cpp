@@ -93,8 +93,7 @@ bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
   if (!noted) return false;
   CarveSettings settings;
   const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  constexpr std::int64_t kBytes = 512;  // the first look below is worked out for 512-byte source sectors
-  if (startSector < 0 || settings.bytesPerSector != kBytes) return false;
+  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
   const cfb::Header& h = noted->header;
   if (noted->firstFatSector > h.initialSectorLimit()) {
     ctx.reporter.rejected(startSector, "FAT sector out of range or listed twice");
@@ -102,7 +101,7 @@ bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
   }
   // The carve holds the header sector and looks for the FAT sector's first byte this many
   // free sectors past it.
-  const std::int64_t ahead = (h.sectorOffset(noted->firstFatSector) - kBytes) / kBytes;
+  const std::int64_t ahead = (h.sectorOffset(noted->firstFatSector) - kNotedSectorBytes) / kNotedSectorBytes;
   if (ctx.claims.freeSectorAfter(startSector + 1, ahead, settings.scanEndSector) >= 0) return false;
   ctx.reporter.rejected(startSector, "FAT sector not assembled");
   return true;

@@ -113,7 +113,6 @@ constexpr std::uint32_t kNotedRecordEnd = 0x80000000;
 // its deflated data failing within the sector).
 constexpr std::uint32_t kNotedFirstPieceRefused = 0x40000000;
 constexpr std::uint32_t kNotedEndMask = kNotedFirstPieceRefused - 1;
-constexpr std::int64_t kNoteSector = 512;  // notes are worked out for 512-byte sectors only
 
 // The walk a first-record look stands for: the tag it remembers its failures under, the
 // archive length up to which it looks at record ends, and whether it reports a refusal.
@@ -135,16 +134,16 @@ bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const First
   if ((ctx.note & kNotedRecordEnd) == 0) return false;
   CarveSettings settings;
   const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  if (startSector < 0 || settings.bytesPerSector != kNoteSector) return false;
+  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
   if (ctx.memory != nullptr && ctx.memory->recall(walk.tag, startOffset)) return false;
   const std::int64_t end = ctx.note & kNotedEndMask;
   if (end > walk.maxArchiveBytes) return false;
   // The walk holds the first sector; the look lands this many free sectors past it.
-  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNoteSector) / kNoteSector, settings.scanEndSector);
+  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
   zip::WalkStop stop = zip::WalkStop::OutOfRange;
   if (s >= 0) {
     std::array<std::uint8_t, 4> signature{};
-    if (!ctx.reader.peekHeld(s * kNoteSector + (end - kNoteSector) % kNoteSector, signature)) return false;
+    if (!ctx.reader.peekHeld(s * kNotedSectorBytes + (end - kNotedSectorBytes) % kNotedSectorBytes, signature)) return false;
     if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
     stop = zip::WalkStop::UnknownRecord;
   }
@@ -241,16 +240,16 @@ std::uint32_t notedRecordEnd(Bytes firstSector) {
   const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(firstSector);
   // As the walk: the header within the sector it holds, a record no longer than it allows,
   // and the 4 bytes looked at past that sector, within one sector.
-  if (!plain || plain->headerBytes > kNoteSector || plain->dataBytes > zip::kMaxRecordBytes - plain->headerBytes) return 0;
+  if (!plain || plain->headerBytes > kNotedSectorBytes || plain->dataBytes > zip::kMaxRecordBytes - plain->headerBytes) return 0;
   const std::int64_t end = plain->recordBytes();
-  if (end < kNoteSector || (end - kNoteSector) % kNoteSector > kNoteSector - 4) return 0;
+  if (end < kNotedSectorBytes || (end - kNotedSectorBytes) % kNotedSectorBytes > kNotedSectorBytes - 4) return 0;
   return kNotedRecordEnd | static_cast<std::uint32_t>(end);
 }
 
 }  // namespace
 
 std::uint32_t ooxmlNote(Bytes firstSector) {
-  if (firstSector.size() != static_cast<std::size_t>(kNoteSector)) return 0;
+  if (firstSector.size() != static_cast<std::size_t>(kNotedSectorBytes)) return 0;
   const std::uint32_t refused = zip::firstPieceRefused(firstSector, kMaxPackageHeldBytes) ? kNotedFirstPieceRefused : 0;
   return notedRecordEnd(firstSector) | refused;
 }
