@@ -24,8 +24,9 @@ class SectorMarks {
       ++runs_.back().end;
       return;
     }
-    if ((!runs_.empty() && runs_.back().end > s) || runs_.size() >= kMaxRuns) {
-      full_ = runs_.size() >= kMaxRuns;
+    if (!runs_.empty() && runs_.back().end > s) return;
+    if (runs_.size() >= kMaxRuns) {
+      full_ = true;
       return;
     }
     try {
