@@ -5,46 +5,108 @@
 // lower walk fails there in the same way, and can stop at once instead of reading the same
 // sectors again. What is remembered is only true while the used-sector map stays as it
 // was, so it is forgotten whenever sectors are claimed for good.
+//
+// Every candidate asks, and most teach, so the table is an open-addressed one of 16-byte
+// slots with no allocation per entry.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <vector>
+
+#include "platform/large_pages.h"
 
 namespace vellumark {
 
 class CarveMemory {
  public:
   // A walk of this kind (a carver's own tag) that reached a record at this source byte
-  // offset stopped with `stop` (the carver's own code), `distance` file bytes further on.
+  // offset stopped with `stop` (the carver's own code), `distance` file bytes further on,
+  // after it had passed `records` whole records from there (counted up to kMaxRecords).
   struct Failure {
     std::uint8_t stop = 0;
     std::int64_t distance = 0;
+    std::uint8_t records = 0;
   };
+  static constexpr std::uint32_t kMaxRecords = 127;
+  // Distances are kept up to this; a longer one is kept as this, far past any walk's bound.
+  static constexpr std::int64_t kMaxDistance = (std::int64_t{1} << 47) - 1;
 
   // Past this many entries the memory is forgotten and starts again: bounded memory.
   static constexpr std::size_t kMaxEntries = 1u << 20;
 
   void remember(std::uint8_t kind, std::int64_t sourceOffset, Failure failure) {
-    if (failures_.size() >= kMaxEntries) failures_.clear();
-    failures_.insert_or_assign(key(kind, sourceOffset), failure);
+    if (size_ >= kMaxEntries) forget();
+    if ((size_ + 1) * 2 > slots_.size()) grow();
+    const std::uint64_t k = key(kind, sourceOffset);
+    Slot& slot = slots_[find(k)];
+    if (!slot.taken()) {
+      slot.key = k;
+      ++size_;
+    }
+    slot.value = packed(failure);
   }
   [[nodiscard]] std::optional<Failure> recall(std::uint8_t kind, std::int64_t sourceOffset) const {
-    if (failures_.empty()) return std::nullopt;
-    const auto it = failures_.find(key(kind, sourceOffset));
-    if (it == failures_.end()) return std::nullopt;
-    return it->second;
+    if (size_ == 0) return std::nullopt;
+    const Slot& slot = slots_[find(key(kind, sourceOffset))];
+    if (!slot.taken()) return std::nullopt;
+    return Failure{static_cast<std::uint8_t>(slot.value >> 48), static_cast<std::int64_t>(slot.value & kDistanceBits),
+                   static_cast<std::uint8_t>(slot.value >> 56 & 0x7F)};
   }
+  // A table much larger than what it held is given back, so that forgetting costs no more
+  // than remembering did.
   void forget() {
-    if (!failures_.empty()) failures_.clear();
+    if (size_ == 0) return;
+    if (size_ * 8 < slots_.size()) {
+      slots_ = Slots();
+      shift_ = 64;
+    } else {
+      std::fill(slots_.begin(), slots_.end(), Slot{});
+    }
+    size_ = 0;
   }
-  [[nodiscard]] std::size_t size() const { return failures_.size(); }
+  [[nodiscard]] std::size_t size() const { return size_; }
 
  private:
+  static constexpr std::uint64_t kTaken = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kDistanceBits = (std::uint64_t{1} << 47) - 1;
+  // value: taken (bit 63), records (7 bits from 56), stop (8 bits from 48), distance (47 bits).
+  struct Slot {
+    std::uint64_t key = 0;
+    std::uint64_t value = 0;
+    [[nodiscard]] bool taken() const { return (value & kTaken) != 0; }
+  };
+  using Slots = std::vector<Slot, platform::LargePageAllocator<Slot>>;
+
+  static std::uint64_t packed(const Failure& f) {
+    const auto distance = static_cast<std::uint64_t>(std::clamp<std::int64_t>(f.distance, 0, kMaxDistance));
+    const std::uint64_t records = std::min<std::uint64_t>(f.records, kMaxRecords);
+    return kTaken | records << 56 | std::uint64_t{f.stop} << 48 | distance;
+  }
   // Source offsets stay far below 2^56.
   static std::uint64_t key(std::uint8_t kind, std::int64_t sourceOffset) {
     return (static_cast<std::uint64_t>(kind) << 56) ^ static_cast<std::uint64_t>(sourceOffset);
   }
-  std::unordered_map<std::uint64_t, Failure> failures_;
+  // The slot that holds the key, or the empty one where it would go: never more than half
+  // the slots are taken.
+  [[nodiscard]] std::size_t find(std::uint64_t k) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_);
+    while (slots_[i].taken() && slots_[i].key != k) i = (i + 1) & mask;
+    return i;
+  }
+  void grow() {
+    Slots old(std::max<std::size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    shift_ = 64;
+    for (std::size_t n = slots_.size(); n > 1; n >>= 1) --shift_;
+    for (const Slot& slot : old)
+      if (slot.taken()) slots_[find(slot.key)] = slot;
+  }
+
+  Slots slots_;
+  std::size_t size_ = 0;
+  int shift_ = 64;
 };
 
 }  // namespace vellumark

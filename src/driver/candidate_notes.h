@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/large_pages.h"
+
 namespace vellumark {
 
 class CandidateNotes {
@@ -33,7 +35,7 @@ class CandidateNotes {
     std::int64_t sector;
     std::uint32_t note;
   };
-  std::vector<Entry> entries_;
+  std::vector<Entry, platform::LargePageAllocator<Entry>> entries_;
 };
 
 }  // namespace vellumark

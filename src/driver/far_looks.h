@@ -18,6 +18,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/large_pages.h"
+
 namespace vellumark {
 
 class FarLooks {
@@ -66,7 +68,7 @@ class FarLooks {
     std::int64_t offset;
     std::array<std::uint8_t, kBytes> bytes;
   };
-  std::vector<Gathered> gathered_;  // by offset
+  std::vector<Gathered, platform::LargePageAllocator<Gathered>> gathered_;  // by offset
   // Zero marks an empty slot.
   struct Slot {
     std::uint64_t key;
