@@ -56,6 +56,10 @@ class CarveReader {
   // As peek, but only from bytes the reader already holds: false (dest untouched) when the
   // bytes would have to be read.
   [[nodiscard]] virtual bool peekHeld(std::int64_t /*offset*/, std::span<std::uint8_t> /*dest*/) { return false; }
+  // True when the scan has already read every sector from firstSector to lastSector without a
+  // failure, so that a read of them now is not expected to fail either: a carver may then tell
+  // what a read of them would lead to without making it.
+  [[nodiscard]] virtual bool readCleanly(std::int64_t /*firstSector*/, std::int64_t /*lastSector*/) const { return false; }
 };
 
 // A document a carver hands over to be written.

@@ -210,16 +210,21 @@ Carve::Peek Carve::peekAhead(std::int64_t offset, std::span<std::uint8_t> dest) 
   std::size_t done = 0;
   while (done < dest.size()) {
     const std::int64_t at = offset + static_cast<std::int64_t>(done);
-    const std::int64_t ahead = (at - filled_) / bps;
-    const std::int64_t within = (at - filled_) % bps;
-    const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, ahead, settings_.scanEndSector);
-    if (s < 0) return Peek::PastRange;
+    const std::int64_t source = sourceOffsetAhead(at);
+    if (source < 0) return Peek::PastRange;
     // Only the bytes looked at are read: a look of a few bytes does not cost a sector.
-    const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - within));
-    if (!ctx_.reader.peek(s * bps + within, dest.subspan(done, n))) return Peek::Unreadable;
+    const std::size_t n = std::min(dest.size() - done, static_cast<std::size_t>(bps - source % bps));
+    if (!ctx_.reader.peek(source, dest.subspan(done, n))) return Peek::Unreadable;
     done += n;
   }
   return Peek::Read;
+}
+
+std::int64_t Carve::sourceOffsetAhead(std::int64_t offset) const {
+  const std::int64_t bps = bytesPerSector_;
+  if (!started_ || offset < filled_) return -1;
+  const std::int64_t s = ctx_.claims.freeSectorAfter(readOffset_ / bps, (offset - filled_) / bps, settings_.scanEndSector);
+  return s < 0 ? -1 : s * bps + (offset - filled_) % bps;
 }
 
 bool Carve::reachable(std::int64_t length) const {

@@ -107,6 +107,9 @@ class Carve {
 
   // The source byte offset of an assembled (or claimed) file offset; -1 when not yet taken.
   [[nodiscard]] std::int64_t sourceOffsetOf(std::int64_t offset) const;
+  // The source byte offset that the stepping rule would give a file offset at or past what
+  // is assembled, as peekAhead reads it; -1 when it lies past the scan range.
+  [[nodiscard]] std::int64_t sourceOffsetAhead(std::int64_t offset) const;
 
   // A read failed or memory ran out during this carve: its failure says nothing about the
   // bytes themselves.

@@ -152,6 +152,27 @@ bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const First
   return true;
 }
 
+// The longest first record the walk for whole packages is told past without a read: one whose
+// fetch could not run out of memory.
+constexpr std::int64_t kMostToldRecordBytes = 1 << 20;
+
+// The walk for whole packages from the note alone, when its first record ends where a record
+// begins whose walk the memory knows (zip::stopPastFirstRecord): true when the candidate was
+// so turned down, with what the walk would have learnt taught. Only where the scan read every
+// sector the walk would read cleanly, so that no read of the walk could have failed.
+bool confirmedWalkTold(CarveContext& ctx, std::int64_t startOffset) {
+  if ((ctx.note & kNotedRecordEnd) == 0 || ctx.memory == nullptr) return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
+  const std::int64_t end = ctx.note & kNotedEndMask;
+  if (end > kMostToldRecordBytes) return false;
+  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
+  if (s < 0 || !ctx.reader.readCleanly(startSector, s)) return false;
+  const std::int64_t endSource = s * kNotedSectorBytes + (end - kNotedSectorBytes) % kNotedSectorBytes;
+  return zip::stopPastFirstRecord(*ctx.memory, kConfirmedWalkTag, startOffset, end, endSource, kMaxPackageHeldBytes).has_value();
+}
+
 }  // namespace
 
 void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
@@ -159,7 +180,7 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   // begins stops the walk there, so the walk's failure is all there is to keep, and the
   // candidate is not read again.
   const bool searchRefused = (ctx.note & kNotedFirstPieceRefused) != 0;
-  if (searchRefused && firstRecordRefused(ctx, startOffset, kConfirmedWalk)) return;
+  if (searchRefused && (firstRecordRefused(ctx, startOffset, kConfirmedWalk) || confirmedWalkTold(ctx, startOffset))) return;
   std::string_view extension;
   bool walkRefused = false;
   {

@@ -128,6 +128,7 @@ class Walker {
         return r;
       }
       pos = next;
+      memory_.passed();
     }
   }
 
@@ -225,7 +226,7 @@ class Walker {
         return WalkStop::RecordTooLong;
       rec.dataEnd = rec.dataOffset + static_cast<std::int64_t>(rec.compressedSize);
       rec.end = rec.dataEnd;
-      if (o_.checkRecordEnds && rec.end <= o_.maxArchiveBytes) {
+      if (o_.checkRecordEnds && rec.end <= o_.maxArchiveBytes && !memory_.passesRecordEnd(rec.end)) {
         if (const WalkStop ahead = checkRecordEnd(carve_, rec.end, o_); ahead != WalkStop::End) return ahead;
       }
       if (!reach(rec.end)) return WalkStop::OutOfRange;

@@ -33,16 +33,10 @@ std::optional<PlainLocalHeader> plainLocalHeader(Bytes header) {
   return PlainLocalHeader{length, static_cast<std::int64_t>(compressed)};
 }
 
-namespace {
-
-// Local headers followed ahead before the walk is let fetch: a chance hit on a signature is
-// not enough to make it read a long entry, two in a row almost never happen.
-constexpr int kMostHops = 16;
-
-}  // namespace
-
 WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& options) {
-  for (int hop = 0; hop < kMostHops; ++hop) {
+  // Local headers are followed ahead before the walk is let fetch: a chance hit on a
+  // signature is not enough to make it read a long entry, two in a row almost never happen.
+  for (int hop = 0; hop < kRecordEndHops; ++hop) {
     std::array<std::uint8_t, kLocalHeaderBytes> h{};
     switch (carve.peekAhead(end, std::span(h).first(4))) {
       case Carve::Peek::PastRange: return WalkStop::OutOfRange;
@@ -77,9 +71,11 @@ std::optional<WalkStop> WalkMemory::recall(std::int64_t pos, std::int64_t& stopp
   if (memory_ == nullptr) return std::nullopt;
   const std::int64_t source = carve_.sourceOffsetOf(pos);
   if (source < 0) return std::nullopt;
-  starts_.push_back(Start{pos, source});
+  starts_.push_back(Start{pos, source, passed_});
   std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
+  recalledRecords_ = known ? known->records : 0;
   if (!known && runsPastTag_ != 0) {
+    // The records counted there were passed under another walk's limits: not counted here.
     known = memory_->recall(runsPastTag_, source);
     if (known && static_cast<WalkStop>(known->stop) != WalkStop::OutOfRange) known.reset();
   }
@@ -101,10 +97,58 @@ void WalkMemory::teach(WalkStop stop, std::int64_t stoppedAt) {
   // carver keeps a file for is no failure.
   const bool failure = stop != WalkStop::End && !(keepsPartial_ && stop == WalkStop::UnknownRecord) && !carve_.troubled();
   if (failure) {
-    for (const Start& start : starts_)
-      memory_->remember(tag_, start.source, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - start.pos});
+    for (const Start& start : starts_) {
+      const std::uint32_t records = std::min(passed_ - start.passed + recalledRecords_, CarveMemory::kMaxRecords);
+      memory_->remember(tag_, start.source,
+                        CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - start.pos, static_cast<std::uint8_t>(records)});
+    }
   }
   starts_.clear();
+}
+
+namespace {
+
+// Whether a walk that has a record ending at file offset `end` knows, from what is known of
+// the walk from there, that the look at the records ahead would come to End. That walk
+// passed the kRecordEndHops records the look follows, and they end before where it stopped,
+// so every look finds what it found; and where that walk stopped is inside this walk's
+// archive bound, so the look does not reach the bound either. (Past the bound the look
+// would stop on it before this record is fetched, however long the record is.)
+bool passesLookAhead(const CarveMemory::Failure& known, std::int64_t end, std::int64_t maxArchiveBytes) {
+  return known.records >= kRecordEndHops && end + known.distance <= maxArchiveBytes;
+}
+
+}  // namespace
+
+bool WalkMemory::passesRecordEnd(std::int64_t end) const {
+  if (memory_ == nullptr) return false;
+  const std::int64_t source = carve_.sourceOffsetAhead(end);
+  if (source < 0) return false;
+  const std::optional<CarveMemory::Failure> known = memory_->recall(tag_, source);
+  return known && passesLookAhead(*known, end, maxArchiveBytes_);
+}
+
+std::optional<WalkStop> stopPastFirstRecord(CarveMemory& memory, std::uint8_t tag, std::int64_t startSource, std::int64_t end,
+                                            std::int64_t endSource, std::int64_t maxArchiveBytes) {
+  if (end <= 0 || end > maxArchiveBytes || memory.recall(tag, startSource)) return std::nullopt;
+  const std::optional<CarveMemory::Failure> known = memory.recall(tag, endSource);
+  if (!known) return std::nullopt;
+  // The look ahead comes to End, and the walk fetches the record and stops at `end`. Or,
+  // where that walk stopped on a bound, the look or the walk stops on this walk's bound: on
+  // RecordTooLong either way, only remembered as if the look had not come to it first.
+  const bool onBound = known->records >= kRecordEndHops && static_cast<WalkStop>(known->stop) == WalkStop::RecordTooLong;
+  if (!passesLookAhead(*known, end, maxArchiveBytes) && !onBound) return std::nullopt;
+  // As WalkMemory::recall at `end`, then WalkMemory::teach for the two records begun.
+  WalkStop stop = static_cast<WalkStop>(known->stop);
+  std::int64_t stoppedAt = end + known->distance;
+  if (stoppedAt > maxArchiveBytes) {
+    stop = WalkStop::RecordTooLong;
+    stoppedAt = std::max(end, maxArchiveBytes);
+  }
+  const auto records = static_cast<std::uint8_t>(std::min<std::uint32_t>(known->records + 1u, CarveMemory::kMaxRecords));
+  memory.remember(tag, startSource, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt, records});
+  memory.remember(tag, endSource, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - end, known->records});
+  return stop;
 }
 
 }  // namespace vellumark::zip

@@ -85,6 +85,16 @@ bool ScanCarveServices::peekHeld(std::int64_t offset, std::span<std::uint8_t> de
   return state_.readWindow.copyEarlier(offset, dest) || farLooks_.copy(offset, dest);
 }
 
+// The first pass read every sector it went through (a chunk at a time, and one by one where a
+// chunk failed), and recorded each one it could not read. Where it examined first sectors of
+// clusters only, it read the others of a failed chunk not at all.
+bool ScanCarveServices::readCleanly(std::int64_t firstSector, std::int64_t lastSector) const {
+  if (layout_ == nullptr || !layout_->examinesEverySector()) return false;
+  if (firstSector > lastSector || firstSector < firstPassFrom_ || lastSector > firstPassTo_) return false;
+  const auto bad = state_.unreadableSectors.lower_bound(firstSector);
+  return bad == state_.unreadableSectors.end() || *bad > lastSector;
+}
+
 // Serves a look from its 4 KiB block. A first miss reads only the sectors of the block the
 // look needs: most looks far ahead are one sector, and copying the whole block for each
 // costs more than the call. False (and the caller reads

@@ -84,6 +84,12 @@ class ScanCarveServices final : public CarveSettingsSource,
   void adoptCandidateNotes(CandidateNotes notes) { notes_ = std::move(notes); }
   void setCandidateNote(std::int64_t sector) { ctx_.note = notes_.find(sector); }
   // The sectors the first pass found no far look to be after.
+  // The sectors the first pass went through: it read every one of them, or recorded it as
+  // unreadable, where it examined every sector.
+  void setFirstPassReach(std::int64_t firstSector, std::int64_t lastSector) {
+    firstPassFrom_ = firstSector;
+    firstPassTo_ = lastSector;
+  }
   void adoptSectorMarks(SectorMarks marks) {
     marks_ = std::move(marks);
     ctx_.marks = &marks_;
@@ -107,6 +113,7 @@ class ScanCarveServices final : public CarveSettingsSource,
   [[nodiscard]] bool read(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] bool peek(std::int64_t offset, std::span<std::uint8_t> dest) override;
   [[nodiscard]] bool peekHeld(std::int64_t offset, std::span<std::uint8_t> dest) override;
+  [[nodiscard]] bool readCleanly(std::int64_t firstSector, std::int64_t lastSector) const override;
   [[nodiscard]] std::int64_t save(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] bool saveDamaged(const DocumentToSave& document, Bytes data) override;
   [[nodiscard]] const RecoveredFile* recovered(std::size_t index) const override;
@@ -154,6 +161,8 @@ class ScanCarveServices final : public CarveSettingsSource,
   std::uint8_t candidateType_ = 0;
   bool quiet_ = false;
   const ScanLayout* layout_ = nullptr;
+  std::int64_t firstPassFrom_ = 0;
+  std::int64_t firstPassTo_ = -1;
   RejectionLog rejections_;
   // The counter of the last rejection counted, with its key (map nodes do not move).
   std::uint64_t* lastCount_ = nullptr;

@@ -102,6 +102,8 @@ class FirstPass {
   [[nodiscard]] FarLooks takeLooks() { return std::move(looks_); }
   [[nodiscard]] CandidateNotes takeNotes() { return std::move(notes_); }
   [[nodiscard]] SectorMarks takeMarks() { return std::move(marks_); }
+  // The last sector the pass went through (before the one it stopped at, when it stopped).
+  [[nodiscard]] std::int64_t lastSectorPassed() const { return std::min(s_, state_.scanEndSector + 1) - 1; }
 
   void run() {
     frontEnd_.pump();
@@ -423,6 +425,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   FarLooks looks;
   CandidateNotes notes;
   SectorMarks marks;
+  std::int64_t firstPassLast = -1;
   if (state.scanCancelled.load()) {
     summary.cancelled = true;
   } else {
@@ -432,6 +435,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
     looks = firstPass.takeLooks();
     notes = firstPass.takeNotes();
     marks = firstPass.takeMarks();
+    firstPassLast = firstPass.lastSectorPassed();
     const std::uint32_t spc = clusterSectors(state);
     state.phase = ScanPhase::Estimating;
     if (state.geometry.clusterOffset == -1 && spc > 1) {
@@ -462,6 +466,7 @@ ScanSummary runScan(ScanState& state, FrontEnd& frontEnd, const ScanRequest& req
   services.adoptFarLooks(std::move(looks));
   services.adoptCandidateNotes(std::move(notes));
   services.adoptSectorMarks(std::move(marks));
+  services.setFirstPassReach(state.scanStartSector, firstPassLast);
   // Documents are saved in batches that take their final names together; every one has its
   // name before the summary is made.
   services.setBatchedSaving(true);

@@ -344,6 +344,64 @@ TEST(ZipWalk, TracingWithoutHoldingFindsTheSameRecords) {
   }
 }
 
+// Stored entries chained a cluster apart, broken here and there by noise or by an entry that
+// jumps a cluster. Walked from the highest candidate down, as the scan does, walks that go by
+// what the higher ones learnt (and look no further ahead where that says enough) stop as
+// walks that know nothing. Under an archive bound that some chains outrun, a walk that knows
+// the records ahead may stop on what it knows of them (past the range, or on noise) where
+// one that knows nothing stops on the bound its looks ahead reach first.
+TEST(ZipWalk, WalksThatGoByWhatHigherWalksLearntStopAsWalksThatKnowNothing) {
+  constexpr std::int64_t kCluster = 4096;
+  constexpr std::int64_t kClusters = 160;
+  ImageBuilder image(kClusters * kCluster / 512);
+  image.fillRandom(0, kClusters * kCluster, 11);
+  std::mt19937 rng(11);
+  std::vector<std::int64_t> starts;
+  for (std::int64_t c = 0; c < kClusters; ++c) {
+    const std::uint32_t pick = rng() % 40;
+    if (pick == 0) continue;  // noise
+    const std::int64_t at = c * kCluster;
+    const std::uint32_t size = static_cast<std::uint32_t>((pick == 1 ? 2 : 1) * kCluster - 38);
+    image.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 0);
+    image.putLe32(at + 18, size).putLe32(at + 22, size).putLe16(at + 26, 8).putLe16(at + 28, 0).putText(at + 30, "part.bin");
+    starts.push_back(at);
+  }
+  TempDir out;
+  for (const std::int64_t bound : {zip::kMaxArchiveBytes, 30 * kCluster}) {
+    SCOPED_TRACE("archive bound " + std::to_string(bound));
+    test::CarveSetup setup(image.bytes(), 512, out.path());
+    ASSERT_NE(setup.ctx.memory, nullptr);
+    auto walk = [&](std::int64_t at, std::uint8_t tag) {
+      Carve carve(setup.ctx, at);
+      zip::WalkOptions options;
+      options.checkRecordEnds = true;
+      options.maxArchiveBytes = bound;
+      options.holdBytes = bound;
+      options.rememberAs = tag;
+      return zip::walkArchive(carve, options);
+    };
+    std::set<zip::WalkStop> seen;
+    int told = 0;
+    for (auto at = starts.rbegin(); at != starts.rend(); ++at) {
+      SCOPED_TRACE("candidate at " + std::to_string(*at));
+      const zip::WalkResult knowing = walk(*at, 0x7E);
+      const zip::WalkResult plain = walk(*at, 0);
+      seen.insert(plain.stop);
+      const auto known = setup.ctx.memory->recall(0x7E, *at);
+      told += known && known->records >= 16 ? 1 : 0;
+      if (plain.stop == zip::WalkStop::RecordTooLong) {
+        EXPECT_NE(knowing.stop, zip::WalkStop::End);
+        continue;
+      }
+      EXPECT_EQ(knowing.stop, plain.stop);
+      EXPECT_EQ(knowing.stoppedAt, plain.stoppedAt);
+    }
+    EXPECT_TRUE(seen.count(zip::WalkStop::UnknownRecord) && seen.count(zip::WalkStop::OutOfRange));
+    EXPECT_EQ(seen.count(zip::WalkStop::RecordTooLong), bound == zip::kMaxArchiveBytes ? 0u : 1u);
+    EXPECT_GT(told, 10);
+  }
+}
+
 // --- Hostile packages ----------------------------------------------------------------
 
 void put16(std::vector<std::uint8_t>& b, std::size_t off, std::uint16_t v) {
