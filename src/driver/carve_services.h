@@ -18,6 +18,7 @@
 #include "driver/candidate_notes.h"
 #include "driver/far_looks.h"
 #include "driver/scan_regions.h"
+#include "platform/large_pages.h"
 #include "platform/output_file.h"
 #include "scan/front_end.h"
 #include "scan/scan_state.h"
@@ -45,7 +46,7 @@ struct AbandonedCarve {
 struct RejectionLog {
   static constexpr std::size_t kMaxListed = 100'000;
   std::map<std::pair<std::uint8_t, std::string>, std::uint64_t> counts;
-  std::vector<CandidateRejection> documents;
+  std::vector<CandidateRejection, platform::LargePageAllocator<CandidateRejection>> documents;
   std::vector<std::string> reasons;  // the texts the document candidates' entries name
   [[nodiscard]] std::string_view why(const CandidateRejection& r) const {
     return r.reason < reasons.size() ? std::string_view(reasons[r.reason]) : std::string_view();

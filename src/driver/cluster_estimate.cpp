@@ -4,6 +4,7 @@
 #include <bit>
 #include <vector>
 
+#include "platform/large_pages.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -20,7 +21,7 @@ bool countsTowardsClusterEstimate(std::uint8_t code) {
 
 ClusterEstimate estimateClusterSize(std::span<const std::uint64_t> sectors, std::span<const std::uint8_t> types,
                                     std::uint32_t bytesPerSector) {
-  std::vector<std::uint64_t> starts;
+  std::vector<std::uint64_t, platform::LargePageAllocator<std::uint64_t>> starts;
   for (std::size_t i = 0; i < sectors.size() && i < types.size(); ++i)
     if (countsTowardsClusterEstimate(types[i])) starts.push_back(sectors[i]);
   ClusterEstimate none;

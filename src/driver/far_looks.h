@@ -3,14 +3,13 @@
 // checks where a record claims to end before it fetches the record, and each pass over the
 // candidates looks at the same places again: the bytes of the source do not change, so a
 // second look needs no read. Direct-mapped and bounded: a newer look takes an older one's
-// slot. The table is zeroed memory taken from the system at the first look, so only the
-// pages that slots land in ever cost anything. Places known before the carves begin (from
-// the first pass) are kept apart, in order, and stay.
+// slot. The table is zeroed memory taken from the system at the first look, in large pages:
+// slots land all over it, and small pages would each cost a first touch. Places known before
+// the carves begin (from the first pass) are kept apart, in order, and stay.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -55,7 +54,7 @@ class FarLooks {
   void keep(std::int64_t offset, std::span<const std::uint8_t> bytes) {
     if (bytes.size() < kBytes || offset < 0) return;
     if (!slots_) {
-      slots_.reset(static_cast<Slot*>(std::calloc(std::size_t{1} << kSlotBits, sizeof(Slot))));
+      slots_.reset(static_cast<Slot*>(platform::mapLarge(kSlotBytes)));
       if (!slots_) return;
     }
     Slot& slot = slots_.get()[slotOf(offset)];
@@ -74,8 +73,9 @@ class FarLooks {
     std::uint64_t key;
     std::array<std::uint8_t, kBytes> bytes;
   };
+  static constexpr std::size_t kSlotBytes = (std::size_t{1} << kSlotBits) * sizeof(Slot);
   struct Free {
-    void operator()(Slot* p) const { std::free(p); }
+    void operator()(Slot* p) const { platform::unmapLarge(p, kSlotBytes); }
   };
   static std::uint64_t key(std::int64_t offset) { return static_cast<std::uint64_t>(offset) + 1; }
   static std::size_t slotOf(std::int64_t offset) {
