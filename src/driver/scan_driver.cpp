@@ -191,7 +191,8 @@ class FirstPass {
   // reaches them.
   void noteCandidate(std::uint8_t code, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> following) {
     if (code == kTypeNone) return;
-    if (hooks_.candidateNote != nullptr) notes_.add(s_, hooks_.candidateNote(code, sector, following));
+    // Where the marks are kept, they tell of the sectors that follow: a note need not.
+    if (hooks_.candidateNote != nullptr) notes_.add(s_, hooks_.candidateNote(code, sector, keepMarks_ ? following.first(0) : following));
     if (hooks_.firstLookAhead == nullptr) return;
     const std::int64_t ahead = hooks_.firstLookAhead(code, sector);
     if (ahead <= 0 || ahead > end_ - s_ * bps_ - static_cast<std::int64_t>(FarLooks::kBytes)) return;

@@ -271,7 +271,10 @@ TEST(CompoundFragmentCheck, StructureLooksReadOnlyClustersTheFirstPassMarked) {
     CompoundFragmentCheck a, b;
     const std::int64_t expected = hintStructure(a, claims, plain, g, start, 4096, {&plainMemory, note});
     EXPECT_EQ(expected, -1) << *it;
-    EXPECT_EQ(hintStructure(b, claims, marked, g, start, 4096, {&markedMemory, note, &marks}), expected) << *it;
+    // Where the marks are kept, the note says nothing of the sectors after the header: the
+    // marks already tell the look which of them it can pass over.
+    const std::uint32_t markedNote = headerNote(at.first(512), {});
+    EXPECT_EQ(hintStructure(b, claims, marked, g, start, 4096, {&markedMemory, markedNote, &marks}), expected) << *it;
   }
   EXPECT_EQ(marked.reads, static_cast<int>(4 * headers.size())) << "without the marks: " << plain.reads;
   EXPECT_GT(plain.reads, 40);
