@@ -170,20 +170,28 @@ TEST(GarbageScan, HeadersAtEveryClusterAreTurnedDownOnceReadOnce) {
   EXPECT_LT(both.reads, alone.reads / 2) << "reads with both passes and the notes: " << both.reads << ", alone: " << alone.reads;
 }
 
+// Stored ZIP entries named `name` chained cluster to cluster over noise, each reaching the
+// next cluster's header, but for a cluster of noise halfway: the lower half's chain runs into
+// it, the upper half's past the end of the range. Their sizes agree, or are at odds.
+test::ImageBuilder chainedStoredHeaders(std::string_view name, bool sizesAgree, std::uint32_t seed) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, seed);
+  const auto size = static_cast<std::uint32_t>(kClusterBytes - 30 - name.size());
+  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
+    if (at == kSectors * 512 / 2) continue;
+    img.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 0);
+    img.putLe32(at + 18, size).putLe32(at + 22, sizesAgree ? size : 7);
+    img.putLe16(at + 26, static_cast<std::uint16_t>(name.size())).putLe16(at + 28, 0).putText(at + 30, name);
+  }
+  return img;
+}
+
 // Stored ZIP entries chained cluster to cluster, the lower half up to a cluster of noise, the
 // upper half up to the end of the range: the archive tracer takes and turns down what it does
 // when it walks alone, and after the pass for whole packages it reads them no more than then.
 TEST(GarbageScan, ChainedArchiveHeadersAreTracedAsWhenTracedAlone) {
-  constexpr std::uint64_t kClusterBytes = 4096;
-  constexpr std::uint64_t kBreak = kSectors * 512 / 2;
-  test::ImageBuilder img(kSectors);
-  img.fillRandom(0, kSectors * 512, 9);
-  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
-    if (at == kBreak) continue;
-    img.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 0);
-    img.putLe32(at + 18, kClusterBytes - 38).putLe32(at + 22, kClusterBytes - 38).putLe16(at + 26, 8).putLe16(at + 28, 0);
-    img.putText(at + 30, "part.bin");
-  }
+  const test::ImageBuilder img = chainedStoredHeaders("part.bin", true, 9);
   const ImageScan alone = scanImage(img, hooksWith(false, true), true);
   const ImageScan both = scanImage(img, hooksWith(true, true), true);
   EXPECT_FALSE(alone.summary.rejections.counts.empty());
@@ -198,15 +206,7 @@ TEST(GarbageScan, ChainedArchiveHeadersAreTracedAsWhenTracedAlone) {
 // each chain, from what the first pass noted and what the walks above learnt, unread.
 TEST(GarbageScan, ChainedPackageHeadersAreToldByTheWalksAboveThem) {
   constexpr std::uint64_t kClusterBytes = 4096;
-  constexpr std::uint64_t kBreak = kSectors * 512 / 2;
-  test::ImageBuilder img(kSectors);
-  img.fillRandom(0, kSectors * 512, 12);
-  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
-    if (at == kBreak) continue;
-    img.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 0);
-    img.putLe32(at + 18, kClusterBytes - 49).putLe32(at + 22, 7).putLe16(at + 26, 19).putLe16(at + 28, 0);
-    img.putText(at + 30, "[Content_Types].xml");
-  }
+  const test::ImageBuilder img = chainedStoredHeaders("[Content_Types].xml", false, 12);
   const ImageScan plain = scanImage(img, hooksWith(true, false), false);
   const ImageScan noted = scanImage(img, hooksWith(true, true), false);
   std::set<std::string> why;
