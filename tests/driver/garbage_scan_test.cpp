@@ -66,10 +66,11 @@ struct ImageScan {
   }
 };
 
-ImageScan scanImage(const test::ImageBuilder& image, const ScanHooks& hooks, bool clusters8) {
+ImageScan scanImage(const test::ImageBuilder& image, const ScanHooks& hooks, bool clusters8, std::int64_t badSector = -1) {
   test::TempDir out;
   ScanState state;
   std::unique_ptr<MemorySource> source = image.source();
+  if (badSector >= 0) source->failReadsIn(static_cast<std::uint64_t>(badSector) * 512, 512);
   const MemorySource* reads = source.get();
   openScanSource(state, std::move(source), "image");
   if (clusters8) {
@@ -215,6 +216,14 @@ TEST(GarbageScan, ChainedPackageHeadersAreToldByTheWalksAboveThem) {
   EXPECT_EQ(why.size(), 2u);
   EXPECT_EQ(noted.rejected(), plain.rejected());
   EXPECT_LT(noted.reads, plain.reads / 2) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+  // A sector inside an entry of the lower chain that cannot be read: the walks that would
+  // read it are run, and meet it as they do without the notes.
+  const ImageScan plainBad = scanImage(img, hooksWith(true, false), false, 1003);
+  const ImageScan notedBad = scanImage(img, hooksWith(true, true), false, 1003);
+  EXPECT_EQ(plainBad.summary.sectorsUnreadable, 1);
+  EXPECT_EQ(notedBad.summary.sectorsUnreadable, plainBad.summary.sectorsUnreadable);
+  EXPECT_EQ(notedBad.rejected(), plainBad.rejected());
+  EXPECT_EQ(notedBad.summary.rejections.abandoned.size(), plainBad.summary.rejections.abandoned.size());
 }
 
 // A compound-file header at every cluster but where a whole document lies, each listing one
