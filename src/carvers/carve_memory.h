@@ -22,11 +22,11 @@ class CarveMemory {
  public:
   // A walk of this kind (a carver's own tag) that reached a record at this source byte
   // offset stopped with `stop` (the carver's own code), `distance` file bytes further on,
-  // after it had passed `records` whole records from there (counted up to kMaxRecords).
+  // after it had passed `records` whole records from there (kept up to kMaxRecords).
   struct Failure {
     std::uint8_t stop = 0;
     std::int64_t distance = 0;
-    std::uint8_t records = 0;
+    std::uint32_t records = 0;
   };
   static constexpr std::uint32_t kMaxRecords = 127;
   // Distances are kept up to this; a longer one is kept as this, far past any walk's bound.
@@ -51,7 +51,7 @@ class CarveMemory {
     const Slot& slot = slots_[find(key(kind, sourceOffset))];
     if (!slot.taken()) return std::nullopt;
     return Failure{static_cast<std::uint8_t>(slot.value >> 48), static_cast<std::int64_t>(slot.value & kDistanceBits),
-                   static_cast<std::uint8_t>(slot.value >> 56 & 0x7F)};
+                   static_cast<std::uint32_t>(slot.value >> 56 & kMaxRecords)};
   }
   // A table much larger than what it held is given back, so that forgetting costs no more
   // than remembering did.

@@ -124,31 +124,44 @@ struct FirstRecordWalk {
 constexpr FirstRecordWalk kOrdinaryWalk{};
 constexpr FirstRecordWalk kConfirmedWalk{kConfirmedWalkTag, kMaxPackageHeldBytes, false};
 
+// Where a candidate's noted first record ends, as a walk of it would step there: the file
+// offset, and the source sector the walk would look at (-1 past the free sectors of the
+// range). The walk holds the first sector; the look lands that many free sectors past it.
+struct NotedEnd {
+  std::int64_t startSector = 0;
+  std::int64_t end = 0;
+  std::int64_t sector = -1;
+  [[nodiscard]] std::int64_t source() const { return sector * kNotedSectorBytes + (end - kNotedSectorBytes) % kNotedSectorBytes; }
+};
+// nullopt when the note says nothing of the first record, or the candidate is not free.
+std::optional<NotedEnd> notedEnd(CarveContext& ctx, std::int64_t startOffset) {
+  if ((ctx.note & kNotedRecordEnd) == 0) return std::nullopt;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return std::nullopt;
+  NotedEnd n{startSector, ctx.note & kNotedEndMask};
+  n.sector = ctx.claims.freeSectorAfter(startSector + 1, (n.end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
+  return n;
+}
+
 // The first step of a walk, from the note alone: it looks at the 4 bytes where the first
 // record ends (the first pass kept them, or the read window holds them) and stops there when
 // no record begins there, or when they lie past the free sectors of the range. True when the
 // candidate was so turned down, with what the walk would have learnt taught; false when the
 // walk has to be run (a look the reader cannot answer without a read, a record there, a stop
 // the memory already knows).
-bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const FirstRecordWalk& walk) {
-  if ((ctx.note & kNotedRecordEnd) == 0) return false;
-  CarveSettings settings;
-  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
+bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const NotedEnd& noted, const FirstRecordWalk& walk) {
   if (ctx.memory != nullptr && ctx.memory->recall(walk.tag, startOffset)) return false;
-  const std::int64_t end = ctx.note & kNotedEndMask;
-  if (end > walk.maxArchiveBytes) return false;
-  // The walk holds the first sector; the look lands this many free sectors past it.
-  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
+  if (noted.end > walk.maxArchiveBytes) return false;
   zip::WalkStop stop = zip::WalkStop::OutOfRange;
-  if (s >= 0) {
+  if (noted.sector >= 0) {
     std::array<std::uint8_t, 4> signature{};
-    if (!ctx.reader.peekHeld(s * kNotedSectorBytes + (end - kNotedSectorBytes) % kNotedSectorBytes, signature)) return false;
+    if (!ctx.reader.peekHeld(noted.source(), signature)) return false;
     if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
     stop = zip::WalkStop::UnknownRecord;
   }
   if (ctx.memory != nullptr) ctx.memory->remember(walk.tag, startOffset, CarveMemory::Failure{static_cast<std::uint8_t>(stop), 0});
-  if (walk.reports) ctx.reporter.rejected(startSector, zip::stopReason(stop));
+  if (walk.reports) ctx.reporter.rejected(noted.startSector, zip::stopReason(stop));
   return true;
 }
 
@@ -160,17 +173,11 @@ constexpr std::int64_t kMostToldRecordBytes = 1 << 20;
 // begins whose walk the memory knows (zip::stopPastFirstRecord): true when the candidate was
 // so turned down, with what the walk would have learnt taught. Only where the scan read every
 // sector the walk would read cleanly, so that no read of the walk could have failed.
-bool confirmedWalkTold(CarveContext& ctx, std::int64_t startOffset) {
-  if ((ctx.note & kNotedRecordEnd) == 0 || ctx.memory == nullptr) return false;
-  CarveSettings settings;
-  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
-  const std::int64_t end = ctx.note & kNotedEndMask;
-  if (end > kMostToldRecordBytes) return false;
-  const std::int64_t s = ctx.claims.freeSectorAfter(startSector + 1, (end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
-  if (s < 0 || !ctx.reader.readCleanly(startSector, s)) return false;
-  const std::int64_t endSource = s * kNotedSectorBytes + (end - kNotedSectorBytes) % kNotedSectorBytes;
-  return zip::stopPastFirstRecord(*ctx.memory, kConfirmedWalkTag, startOffset, end, endSource, kMaxPackageHeldBytes).has_value();
+bool confirmedWalkTold(CarveContext& ctx, std::int64_t startOffset, const NotedEnd& noted) {
+  if (ctx.memory == nullptr || noted.end > kMostToldRecordBytes) return false;
+  if (noted.sector < 0 || !ctx.reader.readCleanly(noted.startSector, noted.sector)) return false;
+  return zip::stopPastFirstRecord(*ctx.memory, kConfirmedWalkTag, startOffset, noted.end, noted.source(), kMaxPackageHeldBytes)
+      .has_value();
 }
 
 }  // namespace
@@ -180,7 +187,9 @@ void carveOoxmlConfirmed(CarveContext& ctx, std::int64_t startOffset) {
   // begins stops the walk there, so the walk's failure is all there is to keep, and the
   // candidate is not read again.
   const bool searchRefused = (ctx.note & kNotedFirstPieceRefused) != 0;
-  if (searchRefused && (firstRecordRefused(ctx, startOffset, kConfirmedWalk) || confirmedWalkTold(ctx, startOffset))) return;
+  if (const std::optional<NotedEnd> noted = searchRefused ? notedEnd(ctx, startOffset) : std::nullopt;
+      noted && (firstRecordRefused(ctx, startOffset, *noted, kConfirmedWalk) || confirmedWalkTold(ctx, startOffset, *noted)))
+    return;
   std::string_view extension;
   bool walkRefused = false;
   {
@@ -292,7 +301,8 @@ void carveOoxml(CarveContext& ctx, std::int64_t startOffset) {
   // Below 200 MiB the ordinary walk fetches and holds the same records as the walk for whole
   // packages, and its limits are only wider.
   if (turnedDownByConfirmedWalk(ctx, startOffset, {zip::WalkStop::UnknownRecord, zip::WalkStop::OutOfRange})) return;
-  if (firstRecordRefused(ctx, startOffset, kOrdinaryWalk)) return;
+  if (const std::optional<NotedEnd> noted = notedEnd(ctx, startOffset); noted && firstRecordRefused(ctx, startOffset, *noted, kOrdinaryWalk))
+    return;
   Carve carve(ctx, startOffset);
   if (!carve.started() || le32(carve.bytes(), 0) != zip::kLocalHeader) return;
   // A ZIP is held in memory up to the document length limit, and further only when its

@@ -59,6 +59,23 @@ WalkStop checkRecordEnd(Carve& carve, std::int64_t end, const WalkOptions& optio
   return WalkStop::End;
 }
 
+namespace {
+
+// The stop a walk bounded at maxArchiveBytes comes to at the record at file offset pos, whose
+// walk is known, with stoppedAt moved to where. Where the walk that failed went on over these
+// records past this walk's bound, this one stops on the bound first. (Walking the records
+// again to find out would make every lower candidate of a long chain read up to the bound.)
+WalkStop stopFromKnown(const CarveMemory::Failure& known, std::int64_t pos, std::int64_t maxArchiveBytes, std::int64_t& stoppedAt) {
+  if (pos + known.distance > maxArchiveBytes) {
+    stoppedAt = std::max(pos, maxArchiveBytes);
+    return WalkStop::RecordTooLong;
+  }
+  stoppedAt = pos + known.distance;
+  return static_cast<WalkStop>(known.stop);
+}
+
+}  // namespace
+
 WalkMemory::WalkMemory(Carve& carve, const WalkOptions& options)
     : carve_(carve),
       memory_(options.rememberAs != 0 ? carve.context().memory : nullptr),
@@ -80,15 +97,7 @@ std::optional<WalkStop> WalkMemory::recall(std::int64_t pos, std::int64_t& stopp
     if (known && static_cast<WalkStop>(known->stop) != WalkStop::OutOfRange) known.reset();
   }
   if (!known) return std::nullopt;
-  // The walk that failed went on over these records past where this walk's archive grows too
-  // long: this one stops on that bound first. (Walking the records again to find out would
-  // make every lower candidate of a long chain read up to the bound.)
-  if (pos + known->distance > maxArchiveBytes_) {
-    stoppedAt = std::max(pos, maxArchiveBytes_);
-    return WalkStop::RecordTooLong;
-  }
-  stoppedAt = pos + known->distance;
-  return static_cast<WalkStop>(known->stop);
+  return stopFromKnown(*known, pos, maxArchiveBytes_, stoppedAt);
 }
 
 void WalkMemory::teach(WalkStop stop, std::int64_t stoppedAt) {
@@ -97,11 +106,9 @@ void WalkMemory::teach(WalkStop stop, std::int64_t stoppedAt) {
   // carver keeps a file for is no failure.
   const bool failure = stop != WalkStop::End && !(keepsPartial_ && stop == WalkStop::UnknownRecord) && !carve_.troubled();
   if (failure) {
-    for (const Start& start : starts_) {
-      const std::uint32_t records = std::min(passed_ - start.passed + recalledRecords_, CarveMemory::kMaxRecords);
+    for (const Start& start : starts_)
       memory_->remember(tag_, start.source,
-                        CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - start.pos, static_cast<std::uint8_t>(records)});
-    }
+                        CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - start.pos, passed_ - start.passed + recalledRecords_});
   }
   starts_.clear();
 }
@@ -139,14 +146,9 @@ std::optional<WalkStop> stopPastFirstRecord(CarveMemory& memory, std::uint8_t ta
   const bool onBound = known->records >= kRecordEndHops && static_cast<WalkStop>(known->stop) == WalkStop::RecordTooLong;
   if (!passesLookAhead(*known, end, maxArchiveBytes) && !onBound) return std::nullopt;
   // As WalkMemory::recall at `end`, then WalkMemory::teach for the two records begun.
-  WalkStop stop = static_cast<WalkStop>(known->stop);
-  std::int64_t stoppedAt = end + known->distance;
-  if (stoppedAt > maxArchiveBytes) {
-    stop = WalkStop::RecordTooLong;
-    stoppedAt = std::max(end, maxArchiveBytes);
-  }
-  const auto records = static_cast<std::uint8_t>(std::min<std::uint32_t>(known->records + 1u, CarveMemory::kMaxRecords));
-  memory.remember(tag, startSource, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt, records});
+  std::int64_t stoppedAt = 0;
+  const WalkStop stop = stopFromKnown(*known, end, maxArchiveBytes, stoppedAt);
+  memory.remember(tag, startSource, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt, known->records + 1});
   memory.remember(tag, endSource, CarveMemory::Failure{static_cast<std::uint8_t>(stop), stoppedAt - end, known->records});
   return stop;
 }

@@ -84,13 +84,13 @@ class ScanCarveServices final : public CarveSettingsSource,
   // What the first pass noted of the candidates, and the one the next carve is of.
   void adoptCandidateNotes(CandidateNotes notes) { notes_ = std::move(notes); }
   void setCandidateNote(std::int64_t sector) { ctx_.note = notes_.find(sector); }
-  // The sectors the first pass found no far look to be after.
   // The sectors the first pass went through: it read every one of them, or recorded it as
   // unreadable, where it examined every sector.
   void setFirstPassReach(std::int64_t firstSector, std::int64_t lastSector) {
     firstPassFrom_ = firstSector;
     firstPassTo_ = lastSector;
   }
+  // The sectors the first pass found no far look to be after.
   void adoptSectorMarks(SectorMarks marks) {
     marks_ = std::move(marks);
     ctx_.marks = &marks_;
