@@ -7,7 +7,9 @@
 // was, so it is forgotten whenever sectors are claimed for good.
 //
 // Every candidate asks, and most teach, so the table is an open-addressed one of 16-byte
-// slots with no allocation per entry.
+// slots with no allocation per entry. A source with many files forgets after each of them:
+// each slot carries the generation it was written in, so that forgetting is one increment
+// and the table, once grown, is used again rather than given back and grown anew.
 
 #include <algorithm>
 #include <cstdint>
@@ -29,8 +31,9 @@ class CarveMemory {
     std::uint32_t records = 0;
   };
   static constexpr std::uint32_t kMaxRecords = 127;
-  // Distances are kept up to this; a longer one is kept as this, far past any walk's bound.
-  static constexpr std::int64_t kMaxDistance = (std::int64_t{1} << 47) - 1;
+  // Distances are kept up to this (2 TiB); a longer one is kept as this, far past any walk's
+  // bound.
+  static constexpr std::int64_t kMaxDistance = (std::int64_t{1} << 41) - 1;
 
   // Past this many entries the memory is forgotten and starts again: bounded memory.
   static constexpr std::size_t kMaxEntries = 1u << 20;
@@ -40,7 +43,7 @@ class CarveMemory {
     if ((size_ + 1) * 2 > slots_.size()) grow();
     const std::uint64_t k = key(kind, sourceOffset);
     Slot& slot = slots_[find(k)];
-    if (!slot.taken()) {
+    if (!live(slot)) {
       slot.key = k;
       ++size_;
     }
@@ -49,39 +52,44 @@ class CarveMemory {
   [[nodiscard]] std::optional<Failure> recall(std::uint8_t kind, std::int64_t sourceOffset) const {
     if (size_ == 0) return std::nullopt;
     const Slot& slot = slots_[find(key(kind, sourceOffset))];
-    if (!slot.taken()) return std::nullopt;
-    return Failure{static_cast<std::uint8_t>(slot.value >> 48), static_cast<std::int64_t>(slot.value & kDistanceBits),
-                   static_cast<std::uint32_t>(slot.value >> 56 & kMaxRecords)};
+    if (!live(slot)) return std::nullopt;
+    return Failure{static_cast<std::uint8_t>(slot.value >> kStopShift & 0xFF),
+                   static_cast<std::int64_t>(slot.value & kDistanceBits),
+                   static_cast<std::uint32_t>(slot.value >> kRecordsShift & kMaxRecords)};
   }
-  // A table much larger than what it held is given back, so that forgetting costs no more
-  // than remembering did.
+  // Slots of earlier generations count as empty. Only when the generations run out is the
+  // table cleared, once in 255 times.
   void forget() {
     if (size_ == 0) return;
-    if (size_ * 8 < slots_.size()) {
-      slots_ = Slots();
-      shift_ = 64;
-    } else {
-      std::fill(slots_.begin(), slots_.end(), Slot{});
-    }
     size_ = 0;
+    if (generation_ < kLastGeneration) {
+      ++generation_;
+      return;
+    }
+    std::fill(slots_.begin(), slots_.end(), Slot{});
+    generation_ = 1;
   }
   [[nodiscard]] std::size_t size() const { return size_; }
 
  private:
-  static constexpr std::uint64_t kTaken = std::uint64_t{1} << 63;
-  static constexpr std::uint64_t kDistanceBits = (std::uint64_t{1} << 47) - 1;
-  // value: taken (bit 63), records (7 bits from 56), stop (8 bits from 48), distance (47 bits).
+  // value: generation (8 bits from 56; 0 in a slot never written), records (7 bits from 49),
+  // stop (8 bits from 41), distance (41 bits).
+  static constexpr int kGenerationShift = 56;
+  static constexpr int kRecordsShift = 49;
+  static constexpr int kStopShift = 41;
+  static constexpr std::uint64_t kDistanceBits = (std::uint64_t{1} << kStopShift) - 1;
+  static constexpr std::uint64_t kLastGeneration = 255;
   struct Slot {
     std::uint64_t key = 0;
     std::uint64_t value = 0;
-    [[nodiscard]] bool taken() const { return (value & kTaken) != 0; }
   };
   using Slots = std::vector<Slot, platform::LargePageAllocator<Slot>>;
 
-  static std::uint64_t packed(const Failure& f) {
+  [[nodiscard]] bool live(const Slot& slot) const { return slot.value >> kGenerationShift == generation_; }
+  [[nodiscard]] std::uint64_t packed(const Failure& f) const {
     const auto distance = static_cast<std::uint64_t>(std::clamp<std::int64_t>(f.distance, 0, kMaxDistance));
     const std::uint64_t records = std::min<std::uint64_t>(f.records, kMaxRecords);
-    return kTaken | records << 56 | std::uint64_t{f.stop} << 48 | distance;
+    return generation_ << kGenerationShift | records << kRecordsShift | std::uint64_t{f.stop} << kStopShift | distance;
   }
   // Source offsets stay far below 2^56.
   static std::uint64_t key(std::uint8_t kind, std::int64_t sourceOffset) {
@@ -92,7 +100,7 @@ class CarveMemory {
   [[nodiscard]] std::size_t find(std::uint64_t k) const {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_);
-    while (slots_[i].taken() && slots_[i].key != k) i = (i + 1) & mask;
+    while (live(slots_[i]) && slots_[i].key != k) i = (i + 1) & mask;
     return i;
   }
   void grow() {
@@ -101,12 +109,13 @@ class CarveMemory {
     shift_ = 64;
     for (std::size_t n = slots_.size(); n > 1; n >>= 1) --shift_;
     for (const Slot& slot : old)
-      if (slot.taken()) slots_[find(slot.key)] = slot;
+      if (live(slot)) slots_[find(slot.key)] = slot;
   }
 
   Slots slots_;
   std::size_t size_ = 0;
   int shift_ = 64;
+  std::uint64_t generation_ = 1;
 };
 
 }  // namespace vellumark

@@ -4,7 +4,6 @@
 #include <bit>
 #include <vector>
 
-#include "platform/large_pages.h"
 #include "scan/type_codes.h"
 
 namespace vellumark {
@@ -19,24 +18,31 @@ bool countsTowardsClusterEstimate(std::uint8_t code) {
   }
 }
 
+// The counts at each smaller power of two are folded from those at the largest one, which
+// every smaller one divides: the candidates are looked at once, and never copied.
 ClusterEstimate estimateClusterSize(std::span<const std::uint64_t> sectors, std::span<const std::uint8_t> types,
                                     std::uint32_t bytesPerSector) {
-  std::vector<std::uint64_t, platform::LargePageAllocator<std::uint64_t>> starts;
-  for (std::size_t i = 0; i < sectors.size() && i < types.size(); ++i)
-    if (countsTowardsClusterEstimate(types[i])) starts.push_back(sectors[i]);
+  const auto largest = static_cast<std::uint32_t>(
+      std::bit_floor(std::max<std::uint64_t>(1, kMaxEstimatedClusterBytes / std::max<std::uint32_t>(bytesPerSector, 1))));
+  std::vector<std::uint64_t> atPhase(largest, 0);
+  std::uint64_t counted = 0;
+  for (std::size_t i = 0; i < sectors.size() && i < types.size(); ++i) {
+    if (!countsTowardsClusterEstimate(types[i])) continue;
+    ++counted;
+    ++atPhase[sectors[i] % largest];
+  }
   ClusterEstimate none;
-  none.counted = starts.size();
-  none.agreeing = starts.size();
-  if (starts.size() < kMinClusterEstimateCandidates || bytesPerSector == 0) return none;
+  none.counted = counted;
+  none.agreeing = counted;
+  if (counted < kMinClusterEstimateCandidates || bytesPerSector == 0) return none;
 
-  const auto largest = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kMaxEstimatedClusterBytes / bytesPerSector));
-  std::vector<std::uint64_t> atPhase;
-  for (std::uint32_t spc = std::bit_floor(largest); spc > 1; spc /= 2) {
-    atPhase.assign(spc, 0);
-    for (std::uint64_t s : starts) ++atPhase[s % spc];
-    const auto best = std::max_element(atPhase.begin(), atPhase.end());   // the first of equal counts
-    if (*best * 100 >= starts.size() * kClusterEstimateAgreementPercent)
-      return ClusterEstimate{spc, static_cast<std::uint32_t>(best - atPhase.begin()), starts.size(), *best};
+  for (std::uint32_t spc = largest; spc > 1; spc /= 2) {
+    if (spc < largest)
+      for (std::uint32_t p = 0; p < spc; ++p) atPhase[p] += atPhase[p + spc];
+    const auto phases = atPhase.begin() + spc;
+    const auto best = std::max_element(atPhase.begin(), phases);   // the first of equal counts
+    if (*best * 100 >= counted * kClusterEstimateAgreementPercent)
+      return ClusterEstimate{spc, static_cast<std::uint32_t>(best - atPhase.begin()), counted, *best};
   }
   return none;
 }

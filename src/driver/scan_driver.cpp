@@ -44,8 +44,8 @@ bool defaultFolderOnSource(const ScanState& state, const std::string& folder, st
 }
 
 void emptyCandidates(ScanState& state) {
-  std::vector<std::uint64_t>().swap(state.candidateSectors);
-  std::vector<std::uint8_t>().swap(state.candidateTypes);
+  CandidateSectorList().swap(state.candidateSectors);
+  CandidateTypeList().swap(state.candidateTypes);
 }
 
 // Appends a candidate. False when memory ran out.

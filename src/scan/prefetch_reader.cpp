@@ -13,12 +13,15 @@ PrefetchReader::PrefetchReader(SectorSource& source, std::int64_t begin, std::in
   // place, one chunk at a time, into one buffer no larger than the range.
   const std::int64_t rangeBytes = std::max<std::int64_t>(0, end - begin);
   if (rangeBytes <= static_cast<std::int64_t>(options_.chunkBytes * kSmallRangeChunks)) {
+    ring_.resize(std::min(options_.chunkBytes, static_cast<std::size_t>(rangeBytes)));
     slots_.resize(1);
-    slots_[0].buffer.resize(std::min(options_.chunkBytes, static_cast<std::size_t>(rangeBytes)));
+    slots_[0].buffer = std::span(ring_);
     return;
   }
+  ring_.resize(options_.depth * options_.chunkBytes);
   slots_.resize(options_.depth);
-  for (Slot& slot : slots_) slot.buffer.resize(options_.chunkBytes);
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    slots_[i].buffer = std::span(ring_).subspan(i * options_.chunkBytes, options_.chunkBytes);
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/large_pages.h"
 #include "source/sector_source.h"
 
 namespace vellumark {
@@ -66,7 +67,7 @@ class PrefetchReader {
 
  private:
   struct Slot {
-    std::vector<std::uint8_t> buffer;
+    std::span<std::uint8_t> buffer;  // within ring_
     PrefetchChunk chunk;
   };
   void run();
@@ -75,6 +76,9 @@ class PrefetchReader {
   SectorSource& source_;
   const std::int64_t end_;
   PrefetchOptions options_;
+  // Every slot's buffer, in one block: a few MiB in large pages, which cost one first touch
+  // each instead of hundreds.
+  std::vector<std::uint8_t, platform::LargePageAllocator<std::uint8_t>> ring_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
   std::condition_variable filledOne_;  // a slot was filled, or the thread ended

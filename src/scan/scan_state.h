@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/large_pages.h"
 #include "scan/document_families.h"
 #include "scan/front_end.h"
 #include "scan/recovered_file.h"
@@ -44,6 +45,10 @@ struct ReadWindow {
 
 enum RecoveryState : std::uint8_t { kRecoveryRunning = 0, kRecoveryPaused = 1, kRecoveryStopRequested = 2 };
 
+// The first pass grows these to millions of entries on a large source: in large pages.
+using CandidateSectorList = std::vector<std::uint64_t, platform::LargePageAllocator<std::uint64_t>>;
+using CandidateTypeList = std::vector<std::uint8_t, platform::LargePageAllocator<std::uint8_t>>;
+
 // One scan's job: what the user chose, what the first pass found and what the carvers
 // wrote. The driver owns it from validation to the summary.
 struct ScanJob {
@@ -56,8 +61,8 @@ struct ScanJob {
   std::int64_t scanStartSector = 0;
   std::int64_t scanEndSector = -1;   // inclusive; also bounds readSource and the carvers
   std::int64_t scanLength = 0;
-  std::vector<std::uint64_t> candidateSectors;  // 64-bit: sources past 2 TiB lose nothing
-  std::vector<std::uint8_t> candidateTypes;
+  CandidateSectorList candidateSectors;  // 64-bit: sources past 2 TiB lose nothing
+  CandidateTypeList candidateTypes;
   std::uint32_t clusterPhase = 0;
   std::string outputFolder;          // ends in '/'
   ThumbnailRules thumbnailRules;     // read at start-up; the JPEG carver releases thumbnails

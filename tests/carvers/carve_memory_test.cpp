@@ -44,6 +44,13 @@ TEST(CarveMemory, ForgetsEverythingWhateverItsSize) {
   memory.forget();
   memory.remember(5, 512, {1, 9});
   EXPECT_EQ(memory.recall(5, 512)->distance, 9);
+  // Forgotten many more times than there are generations: nothing of an earlier one comes back.
+  for (std::int64_t round = 0; round < 600; ++round) {
+    memory.forget();
+    ASSERT_FALSE(memory.recall(5, (round + 1) * 512)) << round;
+    memory.remember(5, (round + 2) * 512, {1, round});
+    ASSERT_EQ(memory.recall(5, (round + 2) * 512)->distance, round);
+  }
 }
 
 TEST(CarveMemory, StaysBoundedAndKeepsFieldsWithinTheirRange) {

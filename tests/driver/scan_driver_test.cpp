@@ -218,8 +218,8 @@ TEST_F(ScanDriverTest, AlignmentWeightsHalvesMetadataAndTies) {
   st.candidateSectors = {2, 6, 10, 14, 15, 23, 31};
   st.candidateTypes = {kTypeJpegApp, kTypeOle2, kTypeOle2, kTypeJpegApp, kTypeFsMetadata, kTypeFsMetadata, kTypeFsMetadata};
   EXPECT_EQ(estimateClusterPhase(st, fe, 8), 2u);
-  EXPECT_EQ(st.candidateSectors, (std::vector<std::uint64_t>{2, 10}));
-  EXPECT_EQ(st.candidateTypes, (std::vector<std::uint8_t>{kTypeJpegApp, kTypeOle2}));
+  EXPECT_EQ(st.candidateSectors, (CandidateSectorList{2, 10}));
+  EXPECT_EQ(st.candidateTypes, (CandidateTypeList{kTypeJpegApp, kTypeOle2}));
 
   // Two half-weight JPEGs at offset 1 tie with one whole candidate at offset 5.
   st.candidateSectors = {1, 5, 9};
@@ -229,7 +229,7 @@ TEST_F(ScanDriverTest, AlignmentWeightsHalvesMetadataAndTies) {
   st.candidateSectors = {1, 5, 9, 17};
   st.candidateTypes = {kTypeJpegOther, kTypeOle2, kTypeJpegOther, kTypeJpegOther};
   EXPECT_EQ(estimateClusterPhase(st, fe, 8), 1u);
-  EXPECT_EQ(st.candidateSectors, (std::vector<std::uint64_t>{1, 9, 17}));
+  EXPECT_EQ(st.candidateSectors, (CandidateSectorList{1, 9, 17}));
 }
 
 TEST_F(ScanDriverTest, KnownClusterOffsetExaminesOnlyFirstSectors) {
