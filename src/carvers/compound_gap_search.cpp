@@ -980,6 +980,9 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
   // The FAT sector of a header of noise is found nowhere: looked for first, it turns the
   // header down without a read of its own.
   const std::optional<NotedHeader> noted = g.bytesPerSector == kNotedSectorBytes ? notedHeader(aids.note) : std::nullopt;
+  // A FAT sector listed past the length limit makes a file the check refuses whatever the
+  // pieces: no search, and no read, can make a document of it.
+  if (noted && noted->firstFatSector > noted->header.initialSectorLimit()) return -1;
   std::int64_t foundWithSectorBytes = 0;
   if (lookableUnread(noted, p)) {
     fatList.push_back(noted->firstFatSector);
@@ -998,6 +1001,8 @@ std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& cl
     listed.push_back(e);
   }
   if (listed.empty() || listed.size() != h->fatSectors) return 0;
+  for (const std::uint32_t e : listed)
+    if (e > h->initialSectorLimit()) return -1;
   // What was found before the read stands when the header is the one the note described.
   if (foundWithSectorBytes == 0 || listed != fatList || h->sectorBytes != foundWithSectorBytes) {
     fatList = std::move(listed);
