@@ -144,19 +144,26 @@ std::optional<NotedEnd> notedEnd(CarveContext& ctx, std::int64_t startOffset) {
   return n;
 }
 
+// The 4 bytes where the noted first record ends, looked at on their own: only where the scan
+// read every sector from the candidate's up to them cleanly, so that neither the walk's read
+// of its first sector nor its look there could fail.
+bool peekedCleanly(CarveContext& ctx, const NotedEnd& noted, std::span<std::uint8_t> signature) {
+  return ctx.reader.readCleanly(noted.startSector, noted.sector) && ctx.reader.peek(noted.source(), signature);
+}
+
 // The first step of a walk, from the note alone: it looks at the 4 bytes where the first
-// record ends (the first pass kept them, or the read window holds them) and stops there when
-// no record begins there, or when they lie past the free sectors of the range. True when the
-// candidate was so turned down, with what the walk would have learnt taught; false when the
-// walk has to be run (a look the reader cannot answer without a read, a record there, a stop
-// the memory already knows).
+// record ends (the first pass kept them, the read window holds them, or a look of one sector
+// reads them) and stops there when no record begins there, or when they lie past the free
+// sectors of the range. True when the candidate was so turned down, with what the walk would
+// have learnt taught; false when the walk has to be run (a look that could fail, a record
+// there, a stop the memory already knows).
 bool firstRecordRefused(CarveContext& ctx, std::int64_t startOffset, const NotedEnd& noted, const FirstRecordWalk& walk) {
   if (ctx.memory != nullptr && ctx.memory->recall(walk.tag, startOffset)) return false;
   if (noted.end > walk.maxArchiveBytes) return false;
   zip::WalkStop stop = zip::WalkStop::OutOfRange;
   if (noted.sector >= 0) {
     std::array<std::uint8_t, 4> signature{};
-    if (!ctx.reader.peekHeld(noted.source(), signature)) return false;
+    if (!ctx.reader.peekHeld(noted.source(), signature) && !peekedCleanly(ctx, noted, signature)) return false;
     if (zip::isRecordSignature(le32(Bytes(signature), 0))) return false;
     stop = zip::WalkStop::UnknownRecord;
   }
