@@ -226,6 +226,49 @@ TEST(GarbageScan, ChainedPackageHeadersAreToldByTheWalksAboveThem) {
   EXPECT_EQ(notedBad.summary.rejections.abandoned.size(), plainBad.summary.rejections.abandoned.size());
 }
 
+// Package headers at every cluster of 8 sectors but where a picture lies. Below it, each first
+// record ends 2 KiB into a cluster of noise, or, for those that reach past the picture, once
+// the walk steps over the picture's clusters, where a second header stands 2 KiB into each
+// cluster above it. Above it, records run past the range. Each is turned down as its walks
+// would turn it down, the lower ones looking where the walk would look, not where the first
+// pass saw the record end; with a sector below the picture unreadable too.
+TEST(GarbageScan, PackageHeadersReachingPastAPictureLookWhereTheirWalksWould) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  constexpr std::uint64_t kPictureAt = 100 * kClusterBytes;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, 8);
+  std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  for (const auto& chunk : {test::pngChunk("IHDR", std::vector<std::uint8_t>(13, 1)),
+                            test::pngChunk("IDAT", std::vector<std::uint8_t>(20 * 512 - 57, 7)), test::pngChunk("IEND", {})})
+    png.insert(png.end(), chunk.begin(), chunk.end());
+  img.putBytes(kPictureAt, png);
+  const auto header = [&img](std::uint64_t at, std::uint32_t record, std::uint32_t crc) {
+    img.putLe32(at, 0x04034B50).putLe16(at + 4, 20).putLe16(at + 6, 0).putLe16(at + 8, 8);
+    img.putLe32(at + 18, record - 49).putLe32(at + 22, crc).putLe16(at + 26, 19).putLe16(at + 28, 0);
+    img.putText(at + 30, "[Content_Types].xml");
+  };
+  std::mt19937 rng(8);
+  for (std::uint64_t at = 0; at < kPictureAt; at += kClusterBytes)
+    header(at, static_cast<std::uint32_t>((20 + rng() % 20) * kClusterBytes + 2048), rng());
+  for (std::uint64_t at = kPictureAt + 3 * kClusterBytes; at < kSectors * 512; at += kClusterBytes) {
+    header(at, 8 << 20, rng());
+    header(at + 2048, 8 << 20, rng());
+  }
+  const ImageScan plain = scanImage(img, hooksWith(true, false), false);
+  const ImageScan noted = scanImage(img, hooksWith(true, true), false);
+  std::set<std::string> why;
+  for (const auto& [sector, reason] : plain.rejected())
+    if (sector < static_cast<std::int64_t>(kPictureAt / 512)) why.insert(reason);
+  EXPECT_EQ(why.size(), 2u);
+  EXPECT_EQ(noted.rejected(), plain.rejected());
+  EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+  const std::int64_t bad = kPictureAt / 512 - 3;
+  const ImageScan plainBad = scanImage(img, hooksWith(true, false), false, bad);
+  const ImageScan notedBad = scanImage(img, hooksWith(true, true), false, bad);
+  EXPECT_EQ(notedBad.summary.sectorsUnreadable, plainBad.summary.sectorsUnreadable);
+  EXPECT_EQ(notedBad.rejected(), plainBad.rejected());
+}
+
 // A compound-file header at every cluster but where a whole document lies, each listing one
 // FAT sector: far ahead within the range, past its end, or past the sector limit. The
 // document claims its sectors when it is carved, so the FAT sectors of some headers below it
