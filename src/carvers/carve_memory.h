@@ -104,7 +104,8 @@ class CarveMemory {
     return i;
   }
   void grow() {
-    Slots old(std::max<std::size_t>(64, slots_.size() * 2));
+    // Whole large pages once they serve it; a power of two either way.
+    Slots old(platform::largeCapacity<Slot>(std::max<std::size_t>(64, slots_.size() * 2)));
     old.swap(slots_);
     shift_ = 64;
     for (std::size_t n = slots_.size(); n > 1; n >>= 1) --shift_;

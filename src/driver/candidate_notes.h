@@ -19,6 +19,7 @@ class CandidateNotes {
   void add(std::int64_t sector, std::uint32_t note) {
     if (note == 0 || (!entries_.empty() && entries_.back().sector >= sector)) return;
     try {
+      platform::reserveOneMore(entries_);
       entries_.push_back(Entry{sector, note});
     } catch (const std::bad_alloc&) {
     }

@@ -378,6 +378,7 @@ void ScanCarveServices::rejected(std::int64_t startSector, std::string_view reas
     }
     lastReason_ = it->second;
   }
+  platform::reserveOneMore(rejections_.documents);
   rejections_.documents.push_back(CandidateRejection{startSector, *lastReason_, candidateType_});
 }
 

@@ -48,6 +48,7 @@ class FarLooks {
     if (bytes.size() < kBytes || offset < 0 || (!gathered_.empty() && gathered_.back().offset >= offset)) return;
     Gathered g{offset, {}};
     std::memcpy(g.bytes.data(), bytes.data(), kBytes);
+    platform::reserveOneMore(gathered_);
     gathered_.push_back(g);
   }
   // Keeps the first kBytes of what the source holds at offset; fewer are not kept.

@@ -28,7 +28,7 @@ constexpr std::size_t kPrefetchDepth = 4;
 
 std::size_t grownCandidateCapacity(std::size_t size) {
   if (size < kFirstCandidateReserve) return kFirstCandidateReserve;
-  return size + std::min(size, kCandidateGrowth);
+  return platform::largeCapacity<std::uint64_t>(size + std::min(size, kCandidateGrowth));
 }
 
 std::uint32_t clusterSectors(const ScanState& state) {

@@ -4,6 +4,7 @@
 // 4 KiB page costs about 10 µs the first time it is touched, so an array of a few MiB that
 // grows by doubling costs more in first touches than in use; a 2 MiB page is touched once.
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <memory>
@@ -13,6 +14,26 @@ namespace vellumark::platform {
 
 // Requests of at least this many bytes are served by mapLarge.
 inline constexpr std::size_t kLargeFromBytes = std::size_t{256} << 10;
+inline constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+// The capacity to give an array of T that must hold `wanted` entries: once large pages serve
+// it, whole ones. Each large page is zeroed when first touched, which here costs as much as
+// the small pages it replaces when the system backs it afresh: an array that doubled from
+// 256 KiB to 2 MiB would have that done four times over.
+template <typename T>
+[[nodiscard]] constexpr std::size_t largeCapacity(std::size_t wanted) {
+  if (wanted > std::numeric_limits<std::size_t>::max() / sizeof(T) - kLargePageBytes) return wanted;
+  const std::size_t bytes = wanted * sizeof(T);
+  if (bytes < kLargeFromBytes) return wanted;
+  return (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes / sizeof(T);
+}
+
+// Makes room in a vector for one more entry, growing it as largeCapacity says.
+template <typename Vector>
+void reserveOneMore(Vector& v) {
+  if (v.size() < v.capacity()) return;
+  v.reserve(largeCapacity<typename Vector::value_type>(std::max<std::size_t>(16, v.size() * 2)));
+}
 
 // Zeroed memory of at least `bytes`, aligned to 2 MiB, asked to be backed by 2 MiB pages;
 // nullptr when the system has none to give.
