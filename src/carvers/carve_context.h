@@ -125,7 +125,7 @@ struct CarveContext {
   // What the scan noted of the candidate's first sector when it found it (its format's own
   // code), 0 for nothing: what the carver can tell from it needs no read. The formats work
   // out what they note for sectors of kNotedSectorBytes only.
-  std::uint32_t note = 0;
+  std::uint64_t note = 0;
   // The sectors the scan found no carver's far look to be after; none when null.
   const SectorMarks* marks = nullptr;
 };

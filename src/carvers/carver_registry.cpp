@@ -93,7 +93,7 @@ std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sec
 // out of reach, and how many sectors after it hold no FAT. A picture: whether its first
 // structures fail within the sector. A package or another ZIP: where its first record ends,
 // and whether the search for its clusters would refuse the first.
-std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> following) {
+std::uint64_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector, std::span<const std::uint8_t> following) {
   switch (code) {
     case kTypeOle2: return cfb::headerNote(sector, following);
     case kTypeJpegApp:

@@ -28,7 +28,7 @@ namespace vellumark {
 // its carvers (a code of the format's own, handed to them as CarveContext::note); 0 for
 // nothing. `following` holds the bytes after the sector that the pass has at hand (none
 // where its read ends), of which a format looks at the few it needs.
-[[nodiscard]] std::uint32_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector,
+[[nodiscard]] std::uint64_t candidateNote(std::uint8_t code, std::span<const std::uint8_t> sector,
                                           std::span<const std::uint8_t> following);
 
 // Whether some carver's look far ahead may be after this sector: the compound-file carver

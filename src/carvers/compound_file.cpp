@@ -110,6 +110,12 @@ constexpr std::uint32_t kNotedOnlyFatSector = 0x20000000;
 constexpr int kNotedWithoutFatShift = 23;  // 6 bits: sectors after the header that hold no FAT
 constexpr std::uint32_t kNotedMostWithoutFat = 63;
 constexpr std::uint32_t kNotedSectorMask = (1u << kNotedWithoutFatShift) - 1;
+// The upper half: the first directory sector in 23 bits, when it fits in them; whether it
+// does; and whether no DIFAT chain begins.
+constexpr int kNotedDirectoryShift = 32;
+constexpr std::uint64_t kNotedDirectoryMask = (std::uint64_t{1} << 23) - 1;
+constexpr std::uint64_t kNotedNoDifatChain = std::uint64_t{1} << 23;
+constexpr std::uint64_t kNotedDirectory = std::uint64_t{1} << 24;
 
 // The 512-byte sectors at the start of `following`, up to 63, none of which could hold a
 // FAT sector.
@@ -135,7 +141,7 @@ bool mayHoldFatSector(Bytes cluster) {
   return false;
 }
 
-std::uint32_t headerNote(Bytes firstSector, Bytes following) {
+std::uint64_t headerNote(Bytes firstSector, Bytes following) {
   const std::optional<Header> h = readHeader(firstSector);
   if (!h) return 0;
   const std::uint32_t first = le32(firstSector, ole2::kHeaderDifatOffset);
@@ -145,16 +151,22 @@ std::uint32_t headerNote(Bytes firstSector, Bytes following) {
   if (h->fatSectors == 1 && le32(firstSector, ole2::kHeaderDifatOffset + 4) == kFreeSector) note |= kNotedOnlyFatSector;
   // Sectors of 512 bytes only: those are the slots a FAT sector is looked for in.
   if (firstSector.size() == 512) note |= sectorsWithoutFat(following) << kNotedWithoutFatShift;
-  return note;
+  std::uint64_t upper = h->firstDirectorySector <= kNotedDirectoryMask ? kNotedDirectory | h->firstDirectorySector : 0;
+  if (h->firstDifatSector == kEndOfChain || h->firstDifatSector == kFreeSector) upper |= kNotedNoDifatChain;
+  return note | upper << kNotedDirectoryShift;
 }
 
-std::optional<NotedHeader> notedHeader(std::uint32_t note) {
+std::optional<NotedHeader> notedHeader(std::uint64_t note) {
   if ((note & kNoted) == 0) return std::nullopt;
   NotedHeader n;
   n.header.sectorBytes = (note & kNotedLargeSectors) != 0 ? ole2::kLargeSectorBytes : ole2::kSectorBytes;
   n.firstFatSector = note & kNotedSectorMask;
   n.onlyFatSector = (note & kNotedOnlyFatSector) != 0;
   n.sectorsWithoutFat = (note >> kNotedWithoutFatShift) & kNotedMostWithoutFat;
+  const std::uint64_t upper = note >> kNotedDirectoryShift;
+  n.directoryNoted = (upper & kNotedDirectory) != 0;
+  n.header.firstDirectorySector = static_cast<std::uint32_t>(upper & kNotedDirectoryMask);
+  n.noDifatChain = (upper & kNotedNoDifatChain) != 0;
   return n;
 }
 

@@ -78,17 +78,19 @@ struct Header {
 // What the first pass notes of a compound-file header, so that the carves can turn down
 // without reading it again a header whose FAT they cannot reach or find: the sector size, the
 // first FAT sector the header lists (any number past the limit as limit + 1), whether that is
-// the only one, and how many 512-byte sectors right after the header (up to 63, of those in
-// `following`) could hold no FAT sector. 0 for a sector that is no header, or lists no FAT
-// sector.
-[[nodiscard]] std::uint32_t headerNote(Bytes firstSector, Bytes following = {});
+// the only one, how many 512-byte sectors right after the header (up to 63, of those in
+// `following`) could hold no FAT sector, the first directory sector and whether a DIFAT chain
+// begins. 0 for a sector that is no header, or lists no FAT sector.
+[[nodiscard]] std::uint64_t headerNote(Bytes firstSector, Bytes following = {});
 struct NotedHeader {
-  Header header;                  // its sectorBytes only
+  Header header;                  // its sectorBytes, and firstDirectorySector when directoryNoted
   std::uint32_t firstFatSector = 0;
   bool onlyFatSector = false;     // the header lists that one FAT sector and counts one
   std::int64_t sectorsWithoutFat = 0;
+  bool directoryNoted = false;    // the first directory sector is below 2^23
+  bool noDifatChain = false;      // the header begins no DIFAT chain
 };
-[[nodiscard]] std::optional<NotedHeader> notedHeader(std::uint32_t note);
+[[nodiscard]] std::optional<NotedHeader> notedHeader(std::uint64_t note);
 
 struct Fat {
   std::vector<std::uint32_t> entries;     // entry i: the sector after sector i in its chain

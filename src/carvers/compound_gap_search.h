@@ -109,7 +109,7 @@ class CompoundFragmentCheck final : public FragmentCheck {
 // turned down without being read.
 struct HintAids {
   CarveMemory* memory = nullptr;
-  std::uint32_t note = 0;
+  std::uint64_t note = 0;
   const SectorMarks* marks = nullptr;  // used with memory only
 };
 std::int64_t hintStructure(CompoundFragmentCheck& check, const UsedSectorMap& claims, CarveReader& reader,

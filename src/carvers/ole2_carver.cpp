@@ -107,10 +107,63 @@ bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
   return true;
 }
 
+// The carve below, for a header noted with one 512-byte FAT sector and no DIFAT chain, up to
+// the first link of its directory chain, from the FAT sector alone: it holds the header
+// sector, looks at the FAT sector and the first directory sector where the stepping rule
+// places them, and turns the header down when that sector has no FAT entry or its link
+// leaves the file (a header of noise, whose FAT is noise too). Only where the scan read
+// every sector up to both cleanly, so that no read of the carve could have failed; the
+// candidate is then turned down as the carve would have turned it down, with one look of a
+// sector. False when the carve has to be made.
+bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
+  const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
+  if (!noted || !noted->onlyFatSector || !noted->noDifatChain || !noted->directoryNoted ||
+      noted->header.sectorBytes != kNotedSectorBytes)
+    return false;
+  CarveSettings settings;
+  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
+  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
+  const cfb::Header& h = noted->header;
+  // Compound sector n is the file's sector n + 1: n free sectors past the one after the header.
+  const auto sourceOf = [&](std::int64_t n) { return ctx.claims.freeSectorAfter(startSector + 1, n, settings.scanEndSector); };
+  const std::int64_t fatSector = sourceOf(noted->firstFatSector);
+  if (fatSector < 0 || !ctx.reader.readCleanly(startSector, fatSector)) return false;
+  std::array<std::uint8_t, kNotedSectorBytes> fat{};
+  if (!ctx.reader.peek(fatSector * kNotedSectorBytes, fat)) return false;
+  constexpr std::uint32_t kEntries = kNotedSectorBytes / 4;
+  const auto entry = [&fat](std::uint32_t i) { return le32(Bytes(fat), 4 * std::size_t{i}); };
+  std::int64_t length = 0;
+  for (std::uint32_t i = kEntries; i-- > 0;)
+    if (entry(i) != ole2::kFreeSector) {
+      length = h.sectorEnd(i);
+      break;
+    }
+  // The carve fetches the file that far when the free sectors reach, and only then goes on.
+  if (length > 0 && sourceOf((length - 1) / kNotedSectorBytes - 1) < 0) return false;
+  // As far as the carve would count the file reaching: the header, the FAT sector, the length.
+  const std::int64_t reached = std::max({kNotedSectorBytes, h.sectorEnd(noted->firstFatSector), length});
+  const std::int64_t sectorLimit = reached / kNotedSectorBytes - 2;
+  const std::uint32_t first = h.firstDirectorySector;
+  std::string_view why = "directory sector beyond the file";
+  if (first <= sectorLimit) {
+    // The carve assembles the first directory sector before it looks at its link.
+    const std::int64_t dirSector = sourceOf(first);
+    if (dirSector < 0 || !ctx.reader.readCleanly(startSector, std::max(fatSector, dirSector))) return false;
+    if (first >= kEntries) {
+      why = "directory sector beyond the FAT";
+    } else {
+      const std::uint32_t next = entry(first);
+      if (next == ole2::kEndOfChain || next <= sectorLimit) return false;
+    }
+  }
+  ctx.reporter.rejected(startSector, why);
+  return true;
+}
+
 }  // namespace
 
 void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
-  if (turnedDownByNote(ctx, startOffset)) return;
+  if (turnedDownByNote(ctx, startOffset) || turnedDownByFat(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   const std::optional<cfb::Header> header = cfb::readHeader(carve.bytes());

@@ -139,7 +139,7 @@ std::optional<NotedEnd> notedEnd(CarveContext& ctx, std::int64_t startOffset) {
   CarveSettings settings;
   const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
   if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return std::nullopt;
-  NotedEnd n{startSector, ctx.note & kNotedEndMask};
+  NotedEnd n{startSector, static_cast<std::int64_t>(ctx.note & kNotedEndMask)};
   n.sector = ctx.claims.freeSectorAfter(startSector + 1, (n.end - kNotedSectorBytes) / kNotedSectorBytes, settings.scanEndSector);
   return n;
 }

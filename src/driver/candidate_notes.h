@@ -16,7 +16,7 @@ class CandidateNotes {
  public:
   // Sectors come in increasing order; one out of order, and any note that memory cannot be
   // found for, is not kept (a note only spares a carve a read).
-  void add(std::int64_t sector, std::uint32_t note) {
+  void add(std::int64_t sector, std::uint64_t note) {
     if (note == 0 || (!entries_.empty() && entries_.back().sector >= sector)) return;
     try {
       platform::reserveOneMore(entries_);
@@ -25,7 +25,7 @@ class CandidateNotes {
     }
   }
   // The note of the candidate at this sector; 0 when there is none.
-  [[nodiscard]] std::uint32_t find(std::int64_t sector) const {
+  [[nodiscard]] std::uint64_t find(std::int64_t sector) const {
     const std::size_t i = at(sector);
     hint_ = i;
     return i < entries_.size() && entries_[i].sector == sector ? entries_[i].note : 0;
@@ -34,7 +34,7 @@ class CandidateNotes {
  private:
   struct Entry {
     std::int64_t sector;
-    std::uint32_t note;
+    std::uint64_t note;
   };
   static constexpr std::size_t kStepsDown = 4;
 

@@ -36,7 +36,7 @@ struct ScanHooks {
   std::int64_t (*firstLookAhead)(std::uint8_t code, std::span<const std::uint8_t> sector) = nullptr;
   // What the carvers of a candidate are to be handed of its first sector and of the bytes the
   // pass holds after it (0 for nothing); null for no such notes.
-  std::uint32_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector,
+  std::uint64_t (*candidateNote)(std::uint8_t code, std::span<const std::uint8_t> sector,
                                  std::span<const std::uint8_t> following) = nullptr;
   // Whether a carve's look far ahead may be after this sector (a table of its format's);
   // the sectors examined that it says no of are passed over by such looks unread. Null for

@@ -213,7 +213,7 @@ TEST(CompoundFragmentCheck, StructureLooksShareWhatTheyLearntWithoutChangingWhat
     // What the first pass notes of the header and the sectors after it, up to where its read
     // ended (here, the next cluster's end).
     const Bytes at = Bytes(image).subspan(static_cast<std::size_t>(c) * kCluster);
-    const std::uint32_t note = headerNote(at.first(512), at.subspan(512, std::min<std::size_t>(at.size(), 2 * kCluster) - 512));
+    const std::uint64_t note = headerNote(at.first(512), at.subspan(512, std::min<std::size_t>(at.size(), 2 * kCluster) - 512));
     EXPECT_EQ(hintStructure(n, claims, noted, g, 8 * c, 4096, {&notedMemory, note}), expected);
     if (c == kFileAt || (c >= 20 && c < 25)) {
       EXPECT_GT(expected, 0);
@@ -267,13 +267,13 @@ TEST(CompoundFragmentCheck, StructureLooksReadOnlyClustersTheFirstPassMarked) {
   for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
     const std::int64_t start = static_cast<std::int64_t>(*it) * 8;
     const Bytes at = Bytes(image).subspan(*it * kCluster);
-    const std::uint32_t note = headerNote(at.first(512), at.subspan(512, 7 * 512));
+    const std::uint64_t note = headerNote(at.first(512), at.subspan(512, 7 * 512));
     CompoundFragmentCheck a, b;
     const std::int64_t expected = hintStructure(a, claims, plain, g, start, 4096, {&plainMemory, note});
     EXPECT_EQ(expected, -1) << *it;
     // Where the marks are kept, the note says nothing of the sectors after the header: the
     // marks already tell the look which of them it can pass over.
-    const std::uint32_t markedNote = headerNote(at.first(512), {});
+    const std::uint64_t markedNote = headerNote(at.first(512), {});
     EXPECT_EQ(hintStructure(b, claims, marked, g, start, 4096, {&markedMemory, markedNote, &marks}), expected) << *it;
   }
   EXPECT_EQ(marked.reads, static_cast<int>(4 * headers.size())) << "without the marks: " << plain.reads;
