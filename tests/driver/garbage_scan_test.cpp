@@ -269,6 +269,20 @@ TEST(GarbageScan, PackageHeadersReachingPastAPictureLookWhereTheirWalksWould) {
   EXPECT_EQ(notedBad.rejected(), plainBad.rejected());
 }
 
+// A compound-file header of 512-byte sectors listing one FAT sector, no DIFAT chain.
+std::vector<std::uint8_t> compoundHeader(std::uint32_t fatSector, std::uint32_t firstDirectorySector) {
+  std::vector<std::uint8_t> h(512, 0xFF);
+  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(signature), std::end(signature), h.begin());
+  const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
+  put(0x2C, 1, 4), put(0x30, firstDirectorySector, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
+  put(0x4C, fatSector, 4);
+  return h;
+}
+
 // A compound-file header at every cluster but where a whole document lies, each listing one
 // FAT sector: far ahead within the range, past its end, or past the sector limit. The
 // document claims its sectors when it is carved, so the FAT sectors of some headers below it
@@ -285,18 +299,10 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
   std::mt19937 rng(3);
   for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
     if (at >= docAt && at < docEnd) continue;
-    std::vector<std::uint8_t> h(512, 0xFF);
-    const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    std::copy(std::begin(signature), std::end(signature), h.begin());
-    const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
-      for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
-    put(0x2C, 1, 4), put(0x30, 1 + rng() % 64, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
+    const auto dir = static_cast<std::uint32_t>(1 + rng() % 64);
     const std::uint64_t left = (kSectors * 512 - at) / 512;
     const std::uint32_t pick = rng() % 8;
-    put(0x4C, static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), 4);
-    img.putBytes(at, h);
+    img.putBytes(at, compoundHeader(static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), dir));
   }
   const ImageScan plain = scanImage(img, hooksWith(true, false), true);
   const ImageScan noted = scanImage(img, hooksWith(true, true), true);
@@ -304,6 +310,62 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
   EXPECT_EQ(noted.rejected(), plain.rejected());
   EXPECT_EQ(noted.summary.recovered, plain.summary.recovered);
   EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+}
+
+// A compound-file header at every cluster but where a whole document lies, each listing one
+// FAT sector within reach, of noise, so that its first directory link leaves the file. The
+// FAT sectors of the headers just below the document are placed so that, once the carve
+// steps over the document's sectors, they land on a FAT whose chains all end: those headers
+// are traced as files of no application, and their sectors taken. Each header is taken or
+// turned down as its carve decides, looking where the carve would look; with one header's
+// first directory sector unreadable too.
+TEST(GarbageScan, CompoundHeadersWhoseFatIsNoiseAreTurnedDownAsTheirCarvesWould) {
+  constexpr std::uint64_t kClusterBytes = 4096;
+  const auto doc = test::makeCompoundFile({"Root Entry", "WordDocument", "1Table"}, 12);
+  const std::uint64_t docAt = 200 * kClusterBytes;
+  const std::uint64_t docEnd = docAt + 2 * kClusterBytes;
+  // The FAT of ended chains, and the sector that many below it where a carve that did not
+  // step over the document would look instead.
+  const std::uint64_t endedFat = 300 * 8 + 3;
+  const std::uint64_t docSectors = (docEnd - docAt) / 512;
+  const std::uint64_t kBadDirectoryAt = 400 * kClusterBytes;
+  test::ImageBuilder img(kSectors);
+  img.fillRandom(0, kSectors * 512, 6);
+  img.putBytes(docAt, doc);
+  std::vector<std::uint8_t> ended(512, 0xFF);
+  for (std::size_t i = 0; i < ended.size(); i += 4) ended[i] = 0xFE;
+  img.putBytes(endedFat * 512, ended);
+  std::mt19937 rng(6);
+  std::size_t headers = 0;
+  for (std::uint64_t at = 0; at < kSectors * 512; at += kClusterBytes) {
+    if (at >= docAt && at < docEnd) continue;
+    const std::uint64_t s = at / 512;
+    const std::uint64_t left = kSectors - s;
+    // Compound sector n lies at s + 1 + n, and docSectors further once the document is taken.
+    const auto fat = static_cast<std::uint32_t>(at < docAt && at + 4 * kClusterBytes >= docAt ? endedFat - docSectors - s - 1
+                                                                                              : rng() % (left - 2));
+    const auto dir = static_cast<std::uint32_t>(1 + rng() % 63);
+    // One whose first directory sector is to be unreadable.
+    img.putBytes(at, at == kBadDirectoryAt ? compoundHeader(100, 5) : compoundHeader(fat, dir));
+    ++headers;
+  }
+  const ImageScan plain = scanImage(img, hooksWith(true, false), false);
+  const ImageScan noted = scanImage(img, hooksWith(true, true), false);
+  std::set<std::string> why;
+  for (const auto& [sector, reason] : plain.rejected()) why.insert(reason);
+  EXPECT_EQ(plain.summary.recovered, 1u);
+  EXPECT_TRUE(why.count("directory sector beyond the file"));
+  EXPECT_LT(plain.rejected().size(), headers);  // some are traced
+  EXPECT_EQ(noted.rejected(), plain.rejected());
+  EXPECT_EQ(noted.summary.recovered, plain.summary.recovered);
+  EXPECT_LT(noted.reads, plain.reads) << "reads with the notes: " << noted.reads << ", without: " << plain.reads;
+  const auto bad = static_cast<std::int64_t>(kBadDirectoryAt / 512 + 1 + 5);
+  const ImageScan plainBad = scanImage(img, hooksWith(true, false), false, bad);
+  const ImageScan notedBad = scanImage(img, hooksWith(true, true), false, bad);
+  EXPECT_EQ(plainBad.summary.rejections.abandoned.size(), 1u);
+  EXPECT_EQ(plainBad.summary.rejections.abandoned.size(), 1u);
+  EXPECT_EQ(notedBad.rejected(), plainBad.rejected());
+  EXPECT_EQ(notedBad.summary.rejections.abandoned.size(), plainBad.summary.rejections.abandoned.size());
 }
 
 // JPEG and PNG signatures at every cluster, their first structures broken within the first
