@@ -84,6 +84,7 @@ CarverFn confirmedPassCarver(std::uint8_t code) {
 
 // The ZIP-based carvers check where a local record claims to end before they fetch it.
 std::int64_t firstLookAhead(std::uint8_t code, std::span<const std::uint8_t> sector) {
+  if (code == kTypeOle2) return cfb::directoryLinkAhead(sector);
   if (code != kTypeOoxml && code != kTypeZip && code != kTypeCdrZip) return -1;
   const std::optional<zip::PlainLocalHeader> plain = zip::plainLocalHeader(sector);
   return plain ? plain->recordBytes() : -1;

@@ -156,6 +156,17 @@ std::uint64_t headerNote(Bytes firstSector, Bytes following) {
   return note | upper << kNotedDirectoryShift;
 }
 
+std::int64_t directoryLinkAhead(Bytes firstSector) {
+  const std::optional<Header> h = readHeader(firstSector);
+  if (!h || h->sectorBytes != ole2::kSectorBytes || h->fatSectors != 1) return -1;
+  if (h->firstDifatSector != kEndOfChain && h->firstDifatSector != kFreeSector) return -1;
+  const std::uint32_t fat = le32(firstSector, ole2::kHeaderDifatOffset);
+  if (le32(firstSector, ole2::kHeaderDifatOffset + 4) != kFreeSector || fat > h->initialSectorLimit()) return -1;
+  const std::uint32_t first = h->firstDirectorySector;
+  if (first > fat || 4 * std::int64_t{first} + 8 > h->sectorBytes) return -1;
+  return h->sectorOffset(fat) + 4 * std::int64_t{first};
+}
+
 std::optional<NotedHeader> notedHeader(std::uint64_t note) {
   if ((note & kNoted) == 0) return std::nullopt;
   NotedHeader n;

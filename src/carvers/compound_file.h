@@ -82,6 +82,12 @@ struct Header {
 // `following`) could hold no FAT sector, the first directory sector and whether a DIFAT chain
 // begins. 0 for a sector that is no header, or lists no FAT sector.
 [[nodiscard]] std::uint64_t headerNote(Bytes firstSector, Bytes following = {});
+
+// Where, counted from the header, a carve of a header of one 512-byte FAT sector and no DIFAT
+// chain would find the link of its first directory sector when no sector between is taken:
+// the FAT entry of that sector, for a first directory sector below the FAT sector (and of an
+// entry whose 8 bytes from there lie in the FAT sector). -1 for any other header.
+[[nodiscard]] std::int64_t directoryLinkAhead(Bytes firstSector);
 struct NotedHeader {
   Header header;                  // its sectorBytes, and firstDirectorySector when directoryNoted
   std::uint32_t firstFatSector = 0;

@@ -126,11 +126,29 @@ bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
   const cfb::Header& h = noted->header;
   // Compound sector n is the file's sector n + 1: n free sectors past the one after the header.
   const auto sourceOf = [&](std::int64_t n) { return ctx.claims.freeSectorAfter(startSector + 1, n, settings.scanEndSector); };
+  // The carve fetches the file as far as its FAT says when the free sectors reach, and only
+  // then goes on.
+  const auto reachable = [&](std::int64_t length) {
+    return length <= kNotedSectorBytes || sourceOf((length - 1) / kNotedSectorBytes - 1) >= 0;
+  };
   const std::int64_t fatSector = sourceOf(noted->firstFatSector);
   if (fatSector < 0 || !ctx.reader.readCleanly(startSector, fatSector)) return false;
+  constexpr std::uint32_t kEntries = kNotedSectorBytes / 4;
+  const std::uint32_t first = h.firstDirectorySector;
+  // Where the FAT sector lies where the first pass saw it, it kept the link of a first
+  // directory sector below the FAT sector: that sector lies within the file however short its
+  // FAT says it is, and a link past the longest it can say leaves it whatever it says.
+  std::array<std::uint8_t, 4> link{};
+  if (first <= noted->firstFatSector && first < kEntries && fatSector == startSector + 1 + noted->firstFatSector &&
+      ctx.reader.peekHeld(fatSector * kNotedSectorBytes + 4 * std::int64_t{first}, link)) {
+    const std::uint32_t next = le32(Bytes(link), 0);
+    const std::int64_t longest = std::max<std::int64_t>(noted->firstFatSector, kEntries - 1);
+    if (next == ole2::kEndOfChain || next <= longest || !reachable(h.sectorEnd(kEntries - 1))) return false;
+    ctx.reporter.rejected(startSector, "directory sector beyond the file");
+    return true;
+  }
   std::array<std::uint8_t, kNotedSectorBytes> fat{};
   if (!ctx.reader.peek(fatSector * kNotedSectorBytes, fat)) return false;
-  constexpr std::uint32_t kEntries = kNotedSectorBytes / 4;
   const auto entry = [&fat](std::uint32_t i) { return le32(Bytes(fat), 4 * std::size_t{i}); };
   std::int64_t length = 0;
   for (std::uint32_t i = kEntries; i-- > 0;)
@@ -138,12 +156,10 @@ bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
       length = h.sectorEnd(i);
       break;
     }
-  // The carve fetches the file that far when the free sectors reach, and only then goes on.
-  if (length > 0 && sourceOf((length - 1) / kNotedSectorBytes - 1) < 0) return false;
+  if (length > 0 && !reachable(length)) return false;
   // As far as the carve would count the file reaching: the header, the FAT sector, the length.
   const std::int64_t reached = std::max({kNotedSectorBytes, h.sectorEnd(noted->firstFatSector), length});
   const std::int64_t sectorLimit = reached / kNotedSectorBytes - 2;
-  const std::uint32_t first = h.firstDirectorySector;
   std::string_view why = "directory sector beyond the file";
   if (first <= sectorLimit) {
     // The carve assembles the first directory sector before it looks at its link.

@@ -317,8 +317,9 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
 // FAT sectors of the headers just below the document are placed so that, once the carve
 // steps over the document's sectors, they land on a FAT whose chains all end: those headers
 // are traced as files of no application, and their sectors taken. Each header is taken or
-// turned down as its carve decides, looking where the carve would look; with one header's
-// first directory sector unreadable too.
+// turned down as its carve decides, looking where the carve would look (one, above the
+// document, at a FAT that ends its first directory sector's chain); with one header's first
+// directory sector unreadable too.
 TEST(GarbageScan, CompoundHeadersWhoseFatIsNoiseAreTurnedDownAsTheirCarvesWould) {
   constexpr std::uint64_t kClusterBytes = 4096;
   const auto doc = test::makeCompoundFile({"Root Entry", "WordDocument", "1Table"}, 12);
@@ -329,6 +330,8 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsNoiseAreTurnedDownAsTheirCarvesWould)
   const std::uint64_t endedFat = 300 * 8 + 3;
   const std::uint64_t docSectors = (docEnd - docAt) / 512;
   const std::uint64_t kBadDirectoryAt = 400 * kClusterBytes;
+  // One whose FAT, of noise, ends the first directory sector's chain.
+  const std::uint64_t kEndedLinkAt = 450 * kClusterBytes;
   test::ImageBuilder img(kSectors);
   img.fillRandom(0, kSectors * 512, 6);
   img.putBytes(docAt, doc);
@@ -346,14 +349,16 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsNoiseAreTurnedDownAsTheirCarvesWould)
                                                                                               : rng() % (left - 2));
     const auto dir = static_cast<std::uint32_t>(1 + rng() % 63);
     // One whose first directory sector is to be unreadable.
-    img.putBytes(at, at == kBadDirectoryAt ? compoundHeader(100, 5) : compoundHeader(fat, dir));
+    img.putBytes(at, at == kBadDirectoryAt ? compoundHeader(100, 5) : at == kEndedLinkAt ? compoundHeader(102, 7) : compoundHeader(fat, dir));
     ++headers;
   }
+  img.putLe32((kEndedLinkAt / 512 + 1 + 102) * 512 + 4 * 7, 0xFFFFFFFE);
   const ImageScan plain = scanImage(img, hooksWith(true, false), false);
   const ImageScan noted = scanImage(img, hooksWith(true, true), false);
   std::set<std::string> why;
   for (const auto& [sector, reason] : plain.rejected()) why.insert(reason);
   EXPECT_EQ(plain.summary.recovered, 1u);
+  for (const auto& [sector, reason] : plain.rejected()) EXPECT_NE(sector, static_cast<std::int64_t>(kEndedLinkAt / 512)) << reason;
   EXPECT_TRUE(why.count("directory sector beyond the file"));
   EXPECT_LT(plain.rejected().size(), headers);  // some are traced
   EXPECT_EQ(noted.rejected(), plain.rejected());
