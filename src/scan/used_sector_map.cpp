@@ -123,6 +123,7 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   while (s <= last) {
     // Whole blocks are passed by their counts while they hold no more free sectors than are
     // still to be passed.
+    const std::int64_t blockEnd = base_ + ((s - base_) / kBlockSectors + 1) * kBlockSectors;
     if ((s - base_) % kBlockSectors == 0 && last - s >= kBlockSectors - 1) {
       const std::int64_t free = kBlockSectors - usedInBlock(s);
       if (free <= skip) {
@@ -130,6 +131,14 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
         s += kBlockSectors;
         continue;
       }
+    }
+    // The rest of a block with nothing used in it, at once.
+    if (usedInBlock(s) == 0) {
+      const std::int64_t free = std::min(blockEnd, last + 1) - s;
+      if (skip < free) return s + skip;
+      skip -= free;
+      s = blockEnd;
+      continue;
     }
     // Then the 64-sector word that holds s: its sectors from s up to `last`. Where none of
     // them is used (the common case: a carve's own sectors lie behind it) nothing is counted.
