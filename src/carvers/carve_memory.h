@@ -42,6 +42,8 @@ class CarveMemory {
     if (size_ >= kMaxEntries) forget();
     if ((size_ + 1) * 2 > slots_.size()) grow();
     const std::uint64_t k = key(kind, sourceOffset);
+    if (filter_.empty()) filter_.assign(kFilterBuckets, 0);
+    filter_[bucket(k)] = static_cast<std::uint8_t>(generation_);
     Slot& slot = slots_[find(k)];
     if (!live(slot)) {
       slot.key = k;
@@ -51,7 +53,9 @@ class CarveMemory {
   }
   [[nodiscard]] std::optional<Failure> recall(std::uint8_t kind, std::int64_t sourceOffset) const {
     if (size_ == 0) return std::nullopt;
-    const Slot& slot = slots_[find(key(kind, sourceOffset))];
+    const std::uint64_t k = key(kind, sourceOffset);
+    if (filter_[bucket(k)] != generation_) return std::nullopt;
+    const Slot& slot = slots_[find(k)];
     if (!live(slot)) return std::nullopt;
     return Failure{static_cast<std::uint8_t>(slot.value >> kStopShift & 0xFF),
                    static_cast<std::int64_t>(slot.value & kDistanceBits),
@@ -67,6 +71,7 @@ class CarveMemory {
       return;
     }
     std::fill(slots_.begin(), slots_.end(), Slot{});
+    std::fill(filter_.begin(), filter_.end(), 0);
     generation_ = 1;
   }
   [[nodiscard]] std::size_t size() const { return size_; }
@@ -86,6 +91,12 @@ class CarveMemory {
   using Slots = std::vector<Slot, platform::LargePageAllocator<Slot>>;
 
   [[nodiscard]] bool live(const Slot& slot) const { return slot.value >> kGenerationShift == generation_; }
+  // Most questions are about places nothing was learnt of. The generation each bucket of a
+  // small filter was last taught in answers most of them from a few cache lines, where the
+  // table, megabytes of it, would be looked at far apart.
+  static constexpr int kFilterBits = 17;
+  static constexpr std::size_t kFilterBuckets = std::size_t{1} << kFilterBits;
+  static std::size_t bucket(std::uint64_t k) { return static_cast<std::size_t>((k * 0xC2B2AE3D27D4EB4Full) >> (64 - kFilterBits)); }
   [[nodiscard]] std::uint64_t packed(const Failure& f) const {
     const auto distance = static_cast<std::uint64_t>(std::clamp<std::int64_t>(f.distance, 0, kMaxDistance));
     const std::uint64_t records = std::min<std::uint64_t>(f.records, kMaxRecords);
@@ -114,6 +125,7 @@ class CarveMemory {
   }
 
   Slots slots_;
+  std::vector<std::uint8_t> filter_;  // made at the first lesson
   std::size_t size_ = 0;
   int shift_ = 64;
   std::uint64_t generation_ = 1;
