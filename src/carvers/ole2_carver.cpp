@@ -107,6 +107,71 @@ bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
   return true;
 }
 
+// Where the carve below would look for a noted header's FAT sector and directory sectors: the
+// file's sector n + 1 (compound sector n) lies n free sectors past the one after the header.
+struct FatLookPlan {
+  const UsedSectorMap& claims;
+  const cfb::NotedHeader& noted;
+  std::int64_t startSector = 0;
+  std::int64_t lastSector = 0;
+  std::int64_t fatSector = -1;
+
+  [[nodiscard]] std::int64_t sourceOf(std::int64_t n) const { return claims.freeSectorAfter(startSector + 1, n, lastSector); }
+  // The carve fetches the file as far as its FAT says when the free sectors reach, and only
+  // then goes on.
+  [[nodiscard]] bool reachable(std::int64_t length) const {
+    return length <= kNotedSectorBytes || sourceOf((length - 1) / kNotedSectorBytes - 1) >= 0;
+  }
+};
+
+constexpr std::uint32_t kFatEntries = kNotedSectorBytes / 4;
+constexpr std::string_view kDirectoryBeyondFile = "directory sector beyond the file";
+
+// Where the FAT sector lies where the first pass saw it, the pass kept the link of a first
+// directory sector below the FAT sector: that sector lies within the file however short its
+// FAT says the file is, and a link past the longest it can say leaves the file whatever it says.
+std::optional<std::string_view> toldByLink(CarveContext& ctx, const FatLookPlan& plan) {
+  const std::uint32_t first = plan.noted.header.firstDirectorySector;
+  const std::uint32_t fat = plan.noted.firstFatSector;
+  std::array<std::uint8_t, 4> link{};
+  if (first > fat || first >= kFatEntries || plan.fatSector != plan.startSector + 1 + fat ||
+      !ctx.reader.peekHeld(plan.fatSector * kNotedSectorBytes + 4 * std::int64_t{first}, link))
+    return std::nullopt;
+  const std::uint32_t next = le32(Bytes(link), 0);
+  const std::int64_t longest = std::max<std::int64_t>(fat, kFatEntries - 1);
+  if (next == ole2::kEndOfChain || next <= longest || !plan.reachable(plan.noted.header.sectorEnd(kFatEntries - 1)))
+    return std::nullopt;
+  return kDirectoryBeyondFile;
+}
+
+// From the FAT sector itself, looked at: how long the file is, and where the first directory
+// sector links to.
+std::optional<std::string_view> toldByFatSector(CarveContext& ctx, const FatLookPlan& plan) {
+  const cfb::Header& h = plan.noted.header;
+  std::array<std::uint8_t, kNotedSectorBytes> fat{};
+  if (!ctx.reader.peek(plan.fatSector * kNotedSectorBytes, fat)) return std::nullopt;
+  const auto entry = [&fat](std::uint32_t i) { return le32(Bytes(fat), 4 * std::size_t{i}); };
+  std::int64_t length = 0;
+  for (std::uint32_t i = kFatEntries; i-- > 0;)
+    if (entry(i) != ole2::kFreeSector) {
+      length = h.sectorEnd(i);
+      break;
+    }
+  if (length > 0 && !plan.reachable(length)) return std::nullopt;
+  // As far as the carve would count the file reaching: the header, the FAT sector, the length.
+  const std::int64_t reached = std::max({kNotedSectorBytes, h.sectorEnd(plan.noted.firstFatSector), length});
+  const std::int64_t sectorLimit = reached / kNotedSectorBytes - 2;
+  const std::uint32_t first = h.firstDirectorySector;
+  if (first > sectorLimit) return kDirectoryBeyondFile;
+  // The carve assembles the first directory sector before it looks at its link.
+  const std::int64_t dirSector = plan.sourceOf(first);
+  if (dirSector < 0 || !ctx.reader.readCleanly(plan.startSector, std::max(plan.fatSector, dirSector))) return std::nullopt;
+  if (first >= kFatEntries) return "directory sector beyond the FAT";
+  const std::uint32_t next = entry(first);
+  if (next == ole2::kEndOfChain || next <= sectorLimit) return std::nullopt;
+  return kDirectoryBeyondFile;
+}
+
 // The carve below, for a header noted with one 512-byte FAT sector and no DIFAT chain, up to
 // the first link of its directory chain, from the FAT sector alone: it holds the header
 // sector, looks at the FAT sector and the first directory sector where the stepping rule
@@ -114,7 +179,7 @@ bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
 // leaves the file (a header of noise, whose FAT is noise too). Only where the scan read
 // every sector up to both cleanly, so that no read of the carve could have failed; the
 // candidate is then turned down as the carve would have turned it down, with one look of a
-// sector. False when the carve has to be made.
+// sector at most. False when the carve has to be made.
 bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
   const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
   if (!noted || !noted->onlyFatSector || !noted->noDifatChain || !noted->directoryNoted ||
@@ -123,56 +188,13 @@ bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
   CarveSettings settings;
   const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
   if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
-  const cfb::Header& h = noted->header;
-  // Compound sector n is the file's sector n + 1: n free sectors past the one after the header.
-  const auto sourceOf = [&](std::int64_t n) { return ctx.claims.freeSectorAfter(startSector + 1, n, settings.scanEndSector); };
-  // The carve fetches the file as far as its FAT says when the free sectors reach, and only
-  // then goes on.
-  const auto reachable = [&](std::int64_t length) {
-    return length <= kNotedSectorBytes || sourceOf((length - 1) / kNotedSectorBytes - 1) >= 0;
-  };
-  const std::int64_t fatSector = sourceOf(noted->firstFatSector);
-  if (fatSector < 0 || !ctx.reader.readCleanly(startSector, fatSector)) return false;
-  constexpr std::uint32_t kEntries = kNotedSectorBytes / 4;
-  const std::uint32_t first = h.firstDirectorySector;
-  // Where the FAT sector lies where the first pass saw it, it kept the link of a first
-  // directory sector below the FAT sector: that sector lies within the file however short its
-  // FAT says it is, and a link past the longest it can say leaves it whatever it says.
-  std::array<std::uint8_t, 4> link{};
-  if (first <= noted->firstFatSector && first < kEntries && fatSector == startSector + 1 + noted->firstFatSector &&
-      ctx.reader.peekHeld(fatSector * kNotedSectorBytes + 4 * std::int64_t{first}, link)) {
-    const std::uint32_t next = le32(Bytes(link), 0);
-    const std::int64_t longest = std::max<std::int64_t>(noted->firstFatSector, kEntries - 1);
-    if (next == ole2::kEndOfChain || next <= longest || !reachable(h.sectorEnd(kEntries - 1))) return false;
-    ctx.reporter.rejected(startSector, "directory sector beyond the file");
-    return true;
-  }
-  std::array<std::uint8_t, kNotedSectorBytes> fat{};
-  if (!ctx.reader.peek(fatSector * kNotedSectorBytes, fat)) return false;
-  const auto entry = [&fat](std::uint32_t i) { return le32(Bytes(fat), 4 * std::size_t{i}); };
-  std::int64_t length = 0;
-  for (std::uint32_t i = kEntries; i-- > 0;)
-    if (entry(i) != ole2::kFreeSector) {
-      length = h.sectorEnd(i);
-      break;
-    }
-  if (length > 0 && !reachable(length)) return false;
-  // As far as the carve would count the file reaching: the header, the FAT sector, the length.
-  const std::int64_t reached = std::max({kNotedSectorBytes, h.sectorEnd(noted->firstFatSector), length});
-  const std::int64_t sectorLimit = reached / kNotedSectorBytes - 2;
-  std::string_view why = "directory sector beyond the file";
-  if (first <= sectorLimit) {
-    // The carve assembles the first directory sector before it looks at its link.
-    const std::int64_t dirSector = sourceOf(first);
-    if (dirSector < 0 || !ctx.reader.readCleanly(startSector, std::max(fatSector, dirSector))) return false;
-    if (first >= kEntries) {
-      why = "directory sector beyond the FAT";
-    } else {
-      const std::uint32_t next = entry(first);
-      if (next == ole2::kEndOfChain || next <= sectorLimit) return false;
-    }
-  }
-  ctx.reporter.rejected(startSector, why);
+  FatLookPlan plan{ctx.claims, *noted, startSector, settings.scanEndSector};
+  plan.fatSector = plan.sourceOf(noted->firstFatSector);
+  if (plan.fatSector < 0 || !ctx.reader.readCleanly(startSector, plan.fatSector)) return false;
+  std::optional<std::string_view> why = toldByLink(ctx, plan);
+  if (!why) why = toldByFatSector(ctx, plan);
+  if (!why) return false;
+  ctx.reporter.rejected(startSector, *why);
   return true;
 }
 
