@@ -82,15 +82,10 @@ TEST(CompoundFileFat, AFatSectorListedTwiceIsRefusedAtAnyPlace) {
 // another, a directory sector past what the note holds is not noted as some other, and the
 // link the carve would look at lies in the FAT sector of a header whose FAT is its own.
 TEST(CompoundFileNote, KeepsTheHeaderFieldsTheCarvesTellFrom) {
-  std::vector<std::uint8_t> h(512, 0xFF);
-  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::copy(std::begin(signature), std::end(signature), h.begin());
-  const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  std::vector<std::uint8_t> h = test::compoundHeader(300'000, 40);
+  const auto put = [&h](std::size_t off, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
   };
-  put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
-  put(0x2C, 1, 4), put(0x30, 40, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
-  put(0x4C, 300'000, 4);
   auto noted = cfb::notedHeader(cfb::headerNote(h, std::vector<std::uint8_t>(63 * 512, 0x5A)));
   ASSERT_TRUE(noted);
   EXPECT_EQ(noted->firstFatSector, 300'000u);
@@ -100,13 +95,13 @@ TEST(CompoundFileNote, KeepsTheHeaderFieldsTheCarvesTellFrom) {
   EXPECT_EQ(noted->header.firstDirectorySector, 40u);
   EXPECT_EQ(cfb::directoryLinkAhead(h), 512 * (300'000 + 1) + 4 * 40);
 
-  put(0x30, 0xFFFFFFFE, 4), put(0x44, 77, 4);  // no directory; a DIFAT chain
+  put(0x30, 0xFFFFFFFE), put(0x44, 77);  // no directory; a DIFAT chain
   noted = cfb::notedHeader(cfb::headerNote(h));
   ASSERT_TRUE(noted);
   EXPECT_FALSE(noted->directoryNoted || noted->noDifatChain);
   EXPECT_EQ(noted->firstFatSector, 300'000u);
   EXPECT_EQ(cfb::directoryLinkAhead(h), -1);
-  put(0x30, 127, 4), put(0x44, 0xFFFFFFFE, 4);  // its link's 8 bytes would leave the FAT sector
+  put(0x30, 127), put(0x44, 0xFFFFFFFE);  // its link's 8 bytes would leave the FAT sector
   EXPECT_EQ(cfb::directoryLinkAhead(h), -1);
 }
 

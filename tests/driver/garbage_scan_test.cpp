@@ -12,6 +12,7 @@
 
 #include "driver/scan_driver.h"
 #include "support/carve_setup.h"
+#include "support/compound_writer.h"
 #include "support/image_builder.h"
 #include "support/recording_front_end.h"
 #include "support/test_pictures.h"
@@ -269,20 +270,6 @@ TEST(GarbageScan, PackageHeadersReachingPastAPictureLookWhereTheirWalksWould) {
   EXPECT_EQ(notedBad.rejected(), plainBad.rejected());
 }
 
-// A compound-file header of 512-byte sectors listing one FAT sector, no DIFAT chain.
-std::vector<std::uint8_t> compoundHeader(std::uint32_t fatSector, std::uint32_t firstDirectorySector) {
-  std::vector<std::uint8_t> h(512, 0xFF);
-  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  std::copy(std::begin(signature), std::end(signature), h.begin());
-  const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
-  put(0x2C, 1, 4), put(0x30, firstDirectorySector, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
-  put(0x4C, fatSector, 4);
-  return h;
-}
-
 // A compound-file header at every cluster but where a whole document lies, each listing one
 // FAT sector: far ahead within the range, past its end, or past the sector limit. The
 // document claims its sectors when it is carved, so the FAT sectors of some headers below it
@@ -302,7 +289,7 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsOutOfReachAreTurnedDownUnread) {
     const auto dir = static_cast<std::uint32_t>(1 + rng() % 64);
     const std::uint64_t left = (kSectors * 512 - at) / 512;
     const std::uint32_t pick = rng() % 8;
-    img.putBytes(at, compoundHeader(static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), dir));
+    img.putBytes(at, test::compoundHeader(static_cast<std::uint32_t>(pick == 0 ? 500'000 : pick < 7 ? left - 2 + rng() % 4 : rng() % left), dir));
   }
   const ImageScan plain = scanImage(img, hooksWith(true, false), true);
   const ImageScan noted = scanImage(img, hooksWith(true, true), true);
@@ -349,7 +336,7 @@ TEST(GarbageScan, CompoundHeadersWhoseFatIsNoiseAreTurnedDownAsTheirCarvesWould)
                                                                                               : rng() % (left - 2));
     const auto dir = static_cast<std::uint32_t>(1 + rng() % 63);
     // One whose first directory sector is to be unreadable.
-    img.putBytes(at, at == kBadDirectoryAt ? compoundHeader(100, 5) : at == kEndedLinkAt ? compoundHeader(102, 7) : compoundHeader(fat, dir));
+    img.putBytes(at, at == kBadDirectoryAt ? test::compoundHeader(100, 5) : at == kEndedLinkAt ? test::compoundHeader(102, 7) : test::compoundHeader(fat, dir));
     ++headers;
   }
   img.putLe32((kEndedLinkAt / 512 + 1 + 102) * 512 + 4 * 7, 0xFFFFFFFE);

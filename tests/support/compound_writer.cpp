@@ -144,4 +144,17 @@ std::vector<std::uint8_t> writeCompoundFile(const std::vector<CompoundStream>& i
   return out;
 }
 
+std::vector<std::uint8_t> compoundHeader(std::uint32_t fatSector, std::uint32_t firstDirectorySector) {
+  std::vector<std::uint8_t> h(512, 0xFF);
+  const std::uint8_t signature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(signature), std::end(signature), h.begin());
+  const auto put = [&h](std::size_t off, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) h[off + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put(0x18, 0x3E, 2), put(0x1A, 3, 2), put(0x1C, 0xFFFE, 2), put(0x1E, 9, 2), put(0x20, 6, 2);
+  put(0x2C, 1, 4), put(0x30, firstDirectorySector, 4), put(0x38, 4096, 4), put(0x3C, 0xFFFFFFFE, 4), put(0x44, 0xFFFFFFFE, 4);
+  put(0x4C, fatSector, 4);
+  return h;
+}
+
 }  // namespace vellumark::test

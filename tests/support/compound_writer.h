@@ -22,4 +22,8 @@ struct CompoundOptions {
 
 std::vector<std::uint8_t> writeCompoundFile(const std::vector<CompoundStream>& streams, const CompoundOptions& options = {});
 
+// The header alone (512 bytes) of a compound file of 512-byte sectors that lists one FAT
+// sector and begins no DIFAT chain, as headers of noise found on a disk do.
+std::vector<std::uint8_t> compoundHeader(std::uint32_t fatSector, std::uint32_t firstDirectorySector);
+
 }  // namespace vellumark::test
