@@ -8,6 +8,7 @@
 
 #include "app/version.h"
 #include "cli/commands.h"
+#include "platform/malloc_arenas.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ bool unknownCommand(const CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vellumark::platform::shareOneHeap();
   CLI::App app{"Vellumark: rescue lost Word, Excel and PowerPoint documents from disks and images.\n"
                "Sources are opened read-only; nothing is ever written to them.",
                "vellumark-cli"};

@@ -11,6 +11,7 @@
 #include "gui/ui_support.h"
 #include "platform/elevation.h"
 #include "platform/locale_code_page.h"
+#include "platform/malloc_arenas.h"
 #include "platform/program_folder.h"
 
 namespace vellumark::gui {
@@ -47,6 +48,7 @@ std::optional<BrandingTexts> loadBrandingOrExplain(const std::string& folder) {
 }
 
 int runDesktopProgram(int argc, char** argv) {
+  platform::shareOneHeap();
   std::vector<std::string> args(argv + 1, argv + argc);
   relaunchElevatedIfNeeded(args);
 
