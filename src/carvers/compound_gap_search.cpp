@@ -962,7 +962,7 @@ struct FatLook {
 // A header noted with one FAT sector that lies past the first piece: that sector can be
 // looked for before the header is read.
 bool lookableUnread(const std::optional<NotedHeader>& noted, const Placement& p) {
-  if (!noted || !noted->onlyFatSector || noted->firstFatSector > noted->header.initialSectorLimit()) return false;
+  if (!noted || !noted->onlyFatSector) return false;
   const std::int64_t bytes = noted->header.sectorBytes;
   return bytes <= p.clusterBytes && p.clusterBytes % bytes == 0 && p.firstPiece % bytes == 0 &&
          noted->header.sectorEnd(noted->firstFatSector) > p.firstPiece;

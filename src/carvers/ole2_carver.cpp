@@ -84,29 +84,6 @@ std::string_view extensionFor(const Content& c, std::uint32_t typeFlags) {
   return {};
 }
 
-// The header noted when the candidate was found lists a first FAT sector that the carve below
-// would turn down before it reads anything past the header: one beyond the sector limit, or
-// one further on than the free sectors left in the range (the claims since only make them
-// fewer). The candidate is turned down as that carve would, without reading the header again.
-bool turnedDownByNote(CarveContext& ctx, std::int64_t startOffset) {
-  const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
-  if (!noted) return false;
-  CarveSettings settings;
-  const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
-  if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
-  const cfb::Header& h = noted->header;
-  if (noted->firstFatSector > h.initialSectorLimit()) {
-    ctx.reporter.rejected(startSector, "FAT sector out of range or listed twice");
-    return true;
-  }
-  // The carve holds the header sector and looks for the FAT sector's first byte this many
-  // free sectors past it.
-  const std::int64_t ahead = (h.sectorOffset(noted->firstFatSector) - kNotedSectorBytes) / kNotedSectorBytes;
-  if (ctx.claims.freeSectorAfter(startSector + 1, ahead, settings.scanEndSector) >= 0) return false;
-  ctx.reporter.rejected(startSector, "FAT sector not assembled");
-  return true;
-}
-
 // Where the carve below would look for a noted header's FAT sector and directory sectors: the
 // file's sector n + 1 (compound sector n) lies n free sectors past the one after the header.
 struct FatLookPlan {
@@ -178,21 +155,39 @@ std::optional<std::string_view> toldByFatSector(CarveContext& ctx, const FatLook
 // places them, and turns the header down when that sector has no FAT entry or its link
 // leaves the file (a header of noise, whose FAT is noise too). Only where the scan read
 // every sector up to both cleanly, so that no read of the carve could have failed; the
-// candidate is then turned down as the carve would have turned it down, with one look of a
-// sector at most. False when the carve has to be made.
-bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
+// reason the carve would give, with one look of a sector at most. nullopt when the carve has
+// to be made.
+std::optional<std::string_view> toldByFat(CarveContext& ctx, const FatLookPlan& plan) {
+  const cfb::NotedHeader& noted = plan.noted;
+  if (!noted.onlyFatSector || !noted.noDifatChain || !noted.directoryNoted) return std::nullopt;
+  if (!ctx.reader.readCleanly(plan.startSector, plan.fatSector)) return std::nullopt;
+  if (std::optional<std::string_view> why = toldByLink(ctx, plan)) return why;
+  return toldByFatSector(ctx, plan);
+}
+
+// The header noted when the candidate was found lists a first FAT sector that the carve below
+// would turn down before it reads anything past the header: one beyond the sector limit, or
+// one further on than the free sectors left in the range (the claims since only make them
+// fewer); or, past that, one whose FAT tells as much (toldByFat). The candidate is turned
+// down as that carve would, without reading the header again.
+bool turnedDownUnread(CarveContext& ctx, std::int64_t startOffset) {
   const std::optional<cfb::NotedHeader> noted = cfb::notedHeader(ctx.note);
-  if (!noted || !noted->onlyFatSector || !noted->noDifatChain || !noted->directoryNoted ||
-      noted->header.sectorBytes != kNotedSectorBytes)
-    return false;
+  if (!noted) return false;
   CarveSettings settings;
   const std::int64_t startSector = freeFirstSector(ctx, startOffset, settings);
   if (startSector < 0 || settings.bytesPerSector != kNotedSectorBytes) return false;
+  const cfb::Header& h = noted->header;
+  std::optional<std::string_view> why;
   FatLookPlan plan{ctx.claims, *noted, startSector, settings.scanEndSector};
-  plan.fatSector = plan.sourceOf(noted->firstFatSector);
-  if (plan.fatSector < 0 || !ctx.reader.readCleanly(startSector, plan.fatSector)) return false;
-  std::optional<std::string_view> why = toldByLink(ctx, plan);
-  if (!why) why = toldByFatSector(ctx, plan);
+  if (noted->firstFatSector > h.initialSectorLimit()) {
+    why = "FAT sector out of range or listed twice";
+  } else {
+    // The carve holds the header sector and looks for the FAT sector's first byte this many
+    // free sectors past it.
+    plan.fatSector = plan.sourceOf((h.sectorOffset(noted->firstFatSector) - kNotedSectorBytes) / kNotedSectorBytes);
+    if (plan.fatSector < 0) why = "FAT sector not assembled";
+    else if (h.sectorBytes == kNotedSectorBytes) why = toldByFat(ctx, plan);
+  }
   if (!why) return false;
   ctx.reporter.rejected(startSector, *why);
   return true;
@@ -201,7 +196,7 @@ bool turnedDownByFat(CarveContext& ctx, std::int64_t startOffset) {
 }  // namespace
 
 void carveOle2(CarveContext& ctx, std::int64_t startOffset) {
-  if (turnedDownByNote(ctx, startOffset) || turnedDownByFat(ctx, startOffset)) return;
+  if (turnedDownUnread(ctx, startOffset)) return;
   Carve carve(ctx, startOffset);
   if (!carve.started()) return;
   const std::optional<cfb::Header> header = cfb::readHeader(carve.bytes());
