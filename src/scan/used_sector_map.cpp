@@ -114,12 +114,6 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
   last = std::min(last, end_ - 1);
   std::int64_t s = std::max(from, first_);
   if (skip < 0 || s > last) return -1;
-  // Most looks ahead land in a block where nothing is used yet: the sector sought is then
-  // just `skip` further on.
-  if (skip <= last - s) {
-    const std::int64_t blockEnd = base_ + ((s - base_) / kBlockSectors + 1) * kBlockSectors;
-    if (skip < blockEnd - s && usedInBlock(s) == 0) return s + skip;
-  }
   while (s <= last) {
     // Whole blocks are passed by their counts while they hold no more free sectors than are
     // still to be passed.
@@ -132,7 +126,8 @@ std::int64_t UsedSectorMap::freeSectorAfter(std::int64_t from, std::int64_t skip
         continue;
       }
     }
-    // The rest of a block with nothing used in it, at once.
+    // The rest of a block with nothing used in it, at once: most looks ahead land in such a
+    // block, the sector sought just `skip` further on.
     if (usedInBlock(s) == 0) {
       const std::int64_t free = std::min(blockEnd, last + 1) - s;
       if (skip < free) return s + skip;
