@@ -1,9 +1,8 @@
 #include "carvers/png_carver.h"
 
-#include <zlib.h>
-
 #include "carvers/carver_framework.h"
 #include "formats/png.h"
+#include "util/crc32.h"
 
 namespace vellumark {
 
@@ -13,12 +12,6 @@ bool isChunkType(Bytes type) {
   for (std::uint8_t c : type)
     if (!isAsciiLetter(c)) return false;
   return true;
-}
-
-// CRC-32 of a chunk's type and data, as stored after the data.
-std::uint32_t chunkCrc(Bytes typeAndData) {
-  return static_cast<std::uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), typeAndData.data(), static_cast<uInt>(typeAndData.size())));
 }
 
 // Walks the chunks after the signature, checking each one's CRC-32, up to IEND (accepted).
@@ -45,7 +38,7 @@ void walkChunks(Source& carve) {
     const Bytes held = carve.bytes();
     const auto typeAt = static_cast<std::size_t>(pos - carve.keptFrom()) + png::kChunkTypeOffset;
     const auto typeAndDataBytes = static_cast<std::size_t>(dataLength) + png::kChunkTypeBytes;
-    if (chunkCrc(held.subspan(typeAt, typeAndDataBytes)) != be32(held, typeAt + typeAndDataBytes)) return;
+    if (crc32Of(held.subspan(typeAt, typeAndDataBytes)) != be32(held, typeAt + typeAndDataBytes)) return;
     if (isEnd) {
       carve.accept();
       return;

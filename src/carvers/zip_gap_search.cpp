@@ -10,6 +10,7 @@
 #include "carvers/markup_check.h"
 #include "carvers/zip_walk_memory.h"
 #include "formats/zip.h"
+#include "util/crc32.h"
 
 namespace vellumark::zip {
 
@@ -388,7 +389,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     if (end > s.pos) {
       if (s.markup && !s.markupCheck.take(Bytes(file_.data() + s.pos, static_cast<std::size_t>(end - s.pos))))
         return FragmentVerdict::Broken;
-      s.crc = static_cast<std::uint32_t>(crc32(s.crc, file_.data() + s.pos, static_cast<uInt>(end - s.pos)));
+      s.crc = crc32Update(s.crc, Bytes(file_.data() + s.pos, static_cast<std::size_t>(end - s.pos)));
       s.decoded += static_cast<std::uint64_t>(end - s.pos);
       decodedWork_ += static_cast<std::uint64_t>(end - s.pos);
       s.pos = end;
@@ -411,7 +412,7 @@ FragmentVerdict ZipFragmentCheck::data() {
     z.avail_out = static_cast<uInt>(scratch_.size());
     const int rc = inflate(&z, Z_NO_FLUSH);
     const std::size_t out = scratch_.size() - z.avail_out;
-    s.crc = static_cast<std::uint32_t>(crc32(s.crc, scratch_.data(), static_cast<uInt>(out)));
+    s.crc = crc32Update(s.crc, Bytes(scratch_.data(), out));
     s.produced += out;
     s.decoded += out;
     decodedWork_ += out;

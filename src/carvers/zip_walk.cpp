@@ -8,6 +8,7 @@
 
 #include "carvers/carver_framework.h"
 #include "carvers/zip_walk_memory.h"
+#include "util/crc32.h"
 
 namespace vellumark::zip {
 
@@ -41,7 +42,7 @@ class RawInflater {
       z_.avail_out = static_cast<uInt>(scratch_.size());
       const int rc = inflate(&z_, Z_NO_FLUSH);
       const std::size_t out = scratch_.size() - z_.avail_out;
-      crc_ = static_cast<std::uint32_t>(crc32(crc_, scratch_.data(), static_cast<uInt>(out)));
+      crc_ = crc32Update(crc_, Bytes(scratch_.data(), out));
       produced_ += out;
       if (kept_ != nullptr && produced_ <= maxOutput) kept_->insert(kept_->end(), scratch_.begin(), scratch_.begin() + static_cast<std::ptrdiff_t>(out));
       lastConsumed_ = given - z_.avail_in;
@@ -66,15 +67,6 @@ class RawInflater {
   std::vector<std::uint8_t>* kept_ = nullptr;
   std::array<Bytef, 64 * 1024> scratch_{};
 };
-
-std::uint32_t crcOf(std::uint32_t crc, Bytes data) {
-  while (!data.empty()) {
-    const std::size_t n = std::min<std::size_t>(data.size(), 1u << 30);
-    crc = static_cast<std::uint32_t>(crc32(crc, data.data(), static_cast<uInt>(n)));
-    data = data.subspan(n);
-  }
-  return crc;
-}
 
 // The ZIP64 extended-information field (id 1) of an extra area, if present.
 std::optional<Bytes> zip64Field(Bytes extra) {
@@ -313,7 +305,7 @@ class Walker {
     std::uint32_t crc = 0;
     std::int64_t crcTo = rec.dataOffset;  // crc covers [dataOffset, crcTo)
     auto crcUpTo = [&](std::int64_t q) {
-      crc = crcOf(crc, view(crcTo, q - crcTo));
+      crc = crc32Update(crc, view(crcTo, q - crcTo));
       crcTo = q;
     };
     for (std::int64_t q = rec.dataOffset; q <= limit; ++q) {
@@ -441,7 +433,7 @@ std::string checkContent(Bytes file, const LocalRecord& local, const CentralReco
   if (!fits(file, static_cast<std::size_t>(local.dataOffset), static_cast<std::size_t>(compressed))) return "data outside the file";
   const Bytes data = file.subspan(static_cast<std::size_t>(local.dataOffset), static_cast<std::size_t>(compressed));
   if (central.method == kMethodStored) {
-    if (compressed != central.uncompressedSize || crcOf(0, data) != central.crc) return "content of " + central.name;
+    if (compressed != central.uncompressedSize || crc32Of(data) != central.crc) return "content of " + central.name;
     return {};
   }
   if (central.method != kMethodDeflated) return "unsupported method in " + central.name;

@@ -1,12 +1,11 @@
 #include "source/partition_table.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <set>
 
 #include "util/byte_reader.h"
+#include "util/crc32.h"
 
 namespace vellumark {
 
@@ -19,17 +18,6 @@ constexpr std::size_t kGptHeaderMin = 92;
 constexpr std::size_t kGptEntryMin = 128;
 
 bool isExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
-
-std::uint32_t crc32Of(Bytes bytes) {
-  uLong crc = ::crc32(0L, Z_NULL, 0);
-  // zlib takes lengths as uInt: feed large buffers in pieces.
-  constexpr std::size_t kPiece = 1u << 30;
-  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
-    const std::size_t n = std::min(kPiece, bytes.size() - at);
-    crc = ::crc32(crc, bytes.data() + at, static_cast<uInt>(n));
-  }
-  return static_cast<std::uint32_t>(crc);
-}
 
 struct RawMbrEntry {
   std::uint8_t status = 0;
