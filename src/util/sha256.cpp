@@ -1,92 +1,48 @@
 #include "util/sha256.h"
 
-#include <cstring>
-
-#include "util/byte_reader.h"
+#include <openssl/evp.h>
 
 namespace vellumark {
 
-namespace {
+struct Sha256::Context {
+  EVP_MD_CTX* md = nullptr;
+};
 
-constexpr std::array<std::uint32_t, 64> kRound = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+Sha256::Sha256() : context_(new Context) {
+  context_->md = EVP_MD_CTX_new();
+  failed_ = context_->md == nullptr || EVP_DigestInit_ex(context_->md, EVP_sha256(), nullptr) != 1;
+}
 
-constexpr std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-}  // namespace
-
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
-
-void Sha256::compress(const std::uint8_t* block) {
-  std::array<std::uint32_t, 64> w{};
-  const Bytes bytes(block, 64);
-  for (std::size_t i = 0; i < 16; ++i) w[i] = be32(bytes, i * 4);
-  for (std::size_t i = 16; i < 64; ++i) {
-    const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-    const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-  }
-  auto [a, b, c, d, e, f, g, h] = state_;
-  for (std::size_t i = 0; i < 64; ++i) {
-    const std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-    const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
-  }
-  const std::array<std::uint32_t, 8> add{a, b, c, d, e, f, g, h};
-  for (std::size_t i = 0; i < 8; ++i) state_[i] += add[i];
+Sha256::~Sha256() {
+  EVP_MD_CTX_free(context_->md);
+  delete context_;
 }
 
 void Sha256::update(std::span<const std::uint8_t> data) {
-  totalBytes_ += data.size();
-  std::size_t at = 0;
-  if (pendingBytes_ > 0) {
-    const std::size_t take = std::min(data.size(), 64 - pendingBytes_);
-    std::memcpy(pending_.data() + pendingBytes_, data.data(), take);
-    pendingBytes_ += take;
-    at = take;
-    if (pendingBytes_ < 64) return;
-    compress(pending_.data());
-    pendingBytes_ = 0;
-  }
-  for (; at + 64 <= data.size(); at += 64) compress(data.data() + at);
-  pendingBytes_ = data.size() - at;
-  if (pendingBytes_ > 0) std::memcpy(pending_.data(), data.data() + at, pendingBytes_);
+  if (failed_ || data.empty()) return;
+  failed_ = EVP_DigestUpdate(context_->md, data.data(), data.size()) != 1;
 }
 
-std::array<std::uint8_t, 32> Sha256::finish() {
-  const std::uint64_t bits = totalBytes_ * 8;
-  std::array<std::uint8_t, 72> tail{};
-  tail[0] = 0x80;
-  const std::size_t padding = (pendingBytes_ < 56 ? 56 : 120) - pendingBytes_;
-  for (int i = 0; i < 8; ++i) tail[padding + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-  update(std::span(tail.data(), padding + 8));
+std::optional<std::array<std::uint8_t, 32>> Sha256::finish() {
   std::array<std::uint8_t, 32> digest{};
-  for (std::size_t i = 0; i < 8; ++i)
-    for (std::size_t j = 0; j < 4; ++j) digest[i * 4 + j] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * j));
+  unsigned int length = 0;
+  if (failed_ || EVP_DigestFinal_ex(context_->md, digest.data(), &length) != 1 || length != digest.size()) {
+    failed_ = true;
+    return std::nullopt;
+  }
+  failed_ = true;  // spent
   return digest;
 }
 
 std::string sha256Hex(std::span<const std::uint8_t> data) {
   Sha256 hash;
   hash.update(data);
+  const std::optional<std::array<std::uint8_t, 32>> digest = hash.finish();
+  if (!digest) return {};
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (std::uint8_t b : hash.finish()) {
+  out.reserve(64);
+  for (std::uint8_t b : *digest) {
     out += kDigits[b >> 4];
     out += kDigits[b & 15];
   }
