@@ -148,13 +148,17 @@ ScanCarveServices::~ScanCarveServices() { flushSaved(); }
 bool ScanCarveServices::writeBatched(const std::string& path, Bytes data) {
   if (data.size() > kBatchBytes / 2) return false;
   if (batch_.size() >= kBatchFiles || batch_.bytes() + data.size() > kBatchBytes || batch_.holds(path)) flushSaved();
+  const std::size_t at = batchBytes_.size();
   try {
-    batchData_.emplace_back(data.begin(), data.end());
+    batchSpans_.emplace_back(at, data.size());
+    batchBytes_.insert(batchBytes_.end(), data.begin(), data.end());
   } catch (const std::bad_alloc&) {
+    batchSpans_.resize(batch_.size());
     return false;
   }
   if (!batch_.add(path, data)) {
-    batchData_.pop_back();
+    batchSpans_.pop_back();
+    batchBytes_.resize(at);
     return false;  // written on its own, where a failure is asked about
   }
   if (batch_.size() == 1) batchSince_ = std::chrono::steady_clock::now();
@@ -173,8 +177,10 @@ void ScanCarveServices::flushSavedIfDue() {
 void ScanCarveServices::flushSaved() {
   if (batch_.size() == 0) return;
   const std::vector<platform::OutputBatch::Outcome> outcomes = batch_.commit();
-  std::vector<std::vector<std::uint8_t>> data;
-  data.swap(batchData_);
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  bytes.swap(batchBytes_);
+  spans.swap(batchSpans_);
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
     const platform::OutputBatch::Outcome& o = outcomes[i];
     // The batch's documents are among the last records (damaged files have none).
@@ -187,7 +193,7 @@ void ScanCarveServices::flushSaved() {
       if (hasRecord) record->path = o.finalPath;
       continue;
     }
-    if (i < data.size() && writeAsking(o.finalPath, data[i])) {
+    if (i < spans.size() && writeAsking(o.finalPath, Bytes(bytes.data() + spans[i].first, spans[i].second))) {
       if (hasRecord) record->path = o.finalPath;
       continue;
     }
@@ -196,6 +202,12 @@ void ScanCarveServices::flushSaved() {
     if (!hasRecord) continue;
     files.erase(std::next(record).base());
     if (state_.recoveredCount > 0) --state_.recoveredCount;
+  }
+  bytes.clear();
+  spans.clear();
+  if (batchSpans_.empty()) {
+    batchBytes_.swap(bytes);
+    batchSpans_.swap(spans);
   }
 }
 

@@ -175,8 +175,11 @@ class ScanCarveServices final : public CarveSettingsSource,
   bool batched_ = false;
   platform::OutputBatch batch_;
   // The data of the batch's files, kept until they have their names: a file whose flush or
-  // rename fails is written again on its own. Index i belongs to the batch's i-th file.
-  std::vector<std::vector<std::uint8_t>> batchData_;
+  // rename fails is written again on its own. Span i (offset and length in batchBytes_)
+  // belongs to the batch's i-th file. The buffer keeps its memory from batch to batch, so
+  // that copying files in does not fault in fresh pages every time.
+  std::vector<std::uint8_t> batchBytes_;
+  std::vector<std::pair<std::size_t, std::size_t>> batchSpans_;
   std::chrono::steady_clock::time_point batchSince_{};
   // Set once the output folder refuses renaming for good (read-only, no permission): later
   // documents keep their first names without trying.
