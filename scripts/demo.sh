@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Only what building the command-line program needs (the tests need far more).
-packages=(build-essential cmake pkg-config zlib1g-dev libjpeg62-turbo-dev libewf-dev libdeflate-dev libssl-dev libcli11-dev nlohmann-json3-dev)
+packages=(build-essential cmake pkg-config zlib1g-dev libjpeg62-turbo-dev libewf-dev libdeflate-dev nettle-dev libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

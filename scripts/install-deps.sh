@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config clang
   # libFuzzer and the sanitizer runtimes for Clang, and llvm-profdata / llvm-cov for coverage.
   libclang-rt-14-dev llvm
-  zlib1g-dev libjpeg62-turbo-dev libewf-dev libdeflate-dev libssl-dev
+  zlib1g-dev libjpeg62-turbo-dev libewf-dev libdeflate-dev nettle-dev
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   # Checks of what the rescue writes and of the package: xmllint for report.xml, man and
   # lexgrog for the man page, lintian for the .deb, dpkg-shlibdeps for its dependencies.

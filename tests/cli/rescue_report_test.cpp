@@ -153,10 +153,8 @@ TEST(Sha256, KnownDigests) {
   for (std::size_t at = 0; at < million.size(); at += 777)
     pieces.update(std::span(million).subspan(at, std::min<std::size_t>(777, million.size() - at)));
   const auto digest = pieces.finish();
-  ASSERT_TRUE(digest);
-  EXPECT_EQ((*digest)[0], 0xcd);
-  EXPECT_EQ((*digest)[31], 0xd0);  // cdc76e5c...c7112cd0
-  EXPECT_FALSE(pieces.finish());  // spent
+  EXPECT_EQ(digest[0], 0xcd);
+  EXPECT_EQ(digest[31], 0xd0);  // cdc76e5c...c7112cd0
 }
 
 }  // namespace
