@@ -14,6 +14,7 @@ TEST(CodePage, ConvertersKeptOpenDecodeEachTextWholeAndAfresh) {
   EXPECT_EQ(decodeCodePage(bytesOf("abc"), 1258), u"abc");
   EXPECT_EQ(decodeCodePage(bytesOf("Vi\xEA\xF2t"), 1258), u"Vi\u1EC7t");  // e-circumflex + dot below, composed
   EXPECT_EQ(decodeCodePage(bytesOf("xyz"), 1258), u"xyz");
+  EXPECT_EQ(decodeCodePage(bytesOf("ab\xE0"), 1255), u"ab\u05D0");  // so does CP1255 a Hebrew letter
   // A text that fails leaves nothing behind for the next one of its code page.
   EXPECT_EQ(decodeCodePage(bytesOf("\x82"), 932), std::nullopt);  // a lead byte with nothing after it
   EXPECT_EQ(decodeCodePage(bytesOf("\x82\xA0z"), 932), u"\u3042z");
