@@ -64,9 +64,9 @@ class SeenSet {
 
 std::string addFatSector(ByteSupply& supply, const Header& h, std::uint32_t e, SeenSet& seen, Fat& fat,
                          std::vector<std::uint8_t>& table) {
-  if (!seen.add(e)) return "FAT sector out of range or listed twice";
+  if (!seen.add(e)) return std::string(kFatSectorUnusable);
   if (table.size() + static_cast<std::size_t>(h.sectorBytes) > kMaxFatBytes) return "more FAT than a document can have";
-  if (!appendSector(supply, h, e, table)) return "FAT sector not assembled";
+  if (!appendSector(supply, h, e, table)) return std::string(kFatSectorNotAssembled);
   fat.fatSectors.push_back(e);
   return {};
 }
@@ -223,10 +223,10 @@ std::string collectDirectory(ByteSupply& supply, const Header& h, const Fat& fat
   const std::size_t maxBytes = kMaxDirectorySectors * static_cast<std::size_t>(h.sectorBytes);
   std::uint32_t d = h.firstDirectorySector;
   while (d != kEndOfChain) {
-    if (static_cast<std::int64_t>(d) > sectorLimit) return "directory sector beyond the file";
+    if (static_cast<std::int64_t>(d) > sectorLimit) return std::string(kDirectoryBeyondFile);
     if (directory.size() >= maxBytes) return "directory too long";
     if (!appendSector(supply, h, d, directory)) return "directory sector not assembled";
-    if (d >= fat.entries.size()) return "directory sector beyond the FAT";
+    if (d >= fat.entries.size()) return std::string(kDirectoryBeyondFat);
     d = fat.entries[d];
   }
   return {};

@@ -75,6 +75,13 @@ struct Header {
 // fails at its first entry. Nothing that the search's FAT-sector shape accepts fails here.
 [[nodiscard]] bool mayHoldFatSector(Bytes cluster);
 
+// Why a carve turns a compound file down, in the words that both the carve and the turn-downs
+// made from the first pass's note give.
+inline constexpr std::string_view kFatSectorUnusable = "FAT sector out of range or listed twice";
+inline constexpr std::string_view kFatSectorNotAssembled = "FAT sector not assembled";
+inline constexpr std::string_view kDirectoryBeyondFile = "directory sector beyond the file";
+inline constexpr std::string_view kDirectoryBeyondFat = "directory sector beyond the FAT";
+
 // What the first pass notes of a compound-file header, so that the carves can turn down
 // without reading it again a header whose FAT they cannot reach or find: the sector size, the
 // first FAT sector the header lists (any number past the limit as limit + 1), whether that is

@@ -102,7 +102,6 @@ struct FatLookPlan {
 };
 
 constexpr std::uint32_t kFatEntries = kNotedSectorBytes / 4;
-constexpr std::string_view kDirectoryBeyondFile = "directory sector beyond the file";
 
 // Where the FAT sector lies where the first pass saw it, the pass kept the link of a first
 // directory sector below the FAT sector: that sector lies within the file however short its
@@ -118,7 +117,7 @@ std::optional<std::string_view> toldByLink(CarveContext& ctx, const FatLookPlan&
   const std::int64_t longest = std::max<std::int64_t>(fat, kFatEntries - 1);
   if (next == ole2::kEndOfChain || next <= longest || !plan.reachable(plan.noted.header.sectorEnd(kFatEntries - 1)))
     return std::nullopt;
-  return kDirectoryBeyondFile;
+  return cfb::kDirectoryBeyondFile;
 }
 
 // From the FAT sector itself, looked at: how long the file is, and where the first directory
@@ -139,14 +138,14 @@ std::optional<std::string_view> toldByFatSector(CarveContext& ctx, const FatLook
   const std::int64_t reached = std::max({kNotedSectorBytes, h.sectorEnd(plan.noted.firstFatSector), length});
   const std::int64_t sectorLimit = reached / kNotedSectorBytes - 2;
   const std::uint32_t first = h.firstDirectorySector;
-  if (first > sectorLimit) return kDirectoryBeyondFile;
+  if (first > sectorLimit) return cfb::kDirectoryBeyondFile;
   // The carve assembles the first directory sector before it looks at its link.
   const std::int64_t dirSector = plan.sourceOf(first);
   if (dirSector < 0 || !ctx.reader.readCleanly(plan.startSector, std::max(plan.fatSector, dirSector))) return std::nullopt;
-  if (first >= kFatEntries) return "directory sector beyond the FAT";
+  if (first >= kFatEntries) return cfb::kDirectoryBeyondFat;
   const std::uint32_t next = entry(first);
   if (next == ole2::kEndOfChain || next <= sectorLimit) return std::nullopt;
-  return kDirectoryBeyondFile;
+  return cfb::kDirectoryBeyondFile;
 }
 
 // The carve below, for a header noted with one 512-byte FAT sector and no DIFAT chain, up to
@@ -180,12 +179,12 @@ bool turnedDownUnread(CarveContext& ctx, std::int64_t startOffset) {
   std::optional<std::string_view> why;
   FatLookPlan plan{ctx.claims, *noted, startSector, settings.scanEndSector};
   if (noted->firstFatSector > h.initialSectorLimit()) {
-    why = "FAT sector out of range or listed twice";
+    why = cfb::kFatSectorUnusable;
   } else {
     // The carve holds the header sector and looks for the FAT sector's first byte this many
     // free sectors past it.
     plan.fatSector = plan.sourceOf((h.sectorOffset(noted->firstFatSector) - kNotedSectorBytes) / kNotedSectorBytes);
-    if (plan.fatSector < 0) why = "FAT sector not assembled";
+    if (plan.fatSector < 0) why = cfb::kFatSectorNotAssembled;
     else if (h.sectorBytes == kNotedSectorBytes) why = toldByFat(ctx, plan);
   }
   if (!why) return false;
